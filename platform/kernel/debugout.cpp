@@ -1,0 +1,40 @@
+#include "debugout.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+namespace {
+std::mutex& HookMutex()
+{
+    static std::mutex m;
+    return m;
+}
+DebugOutputHook& Hook()
+{
+    static DebugOutputHook h;
+    return h;
+}
+} // namespace
+
+void OutputDebugString(const std::string& text)
+{
+    DebugOutputHook hook;
+    {
+        std::lock_guard lock(HookMutex());
+        hook = Hook();
+    }
+    if (hook)
+        hook(text);
+    static const bool toStderr = std::getenv("ZQ_DEBUG_OUTPUT") != nullptr;
+    if (toStderr)
+        std::fprintf(stderr, "[debug] %s\n", text.c_str());
+}
+
+DebugOutputHook SetDebugOutputHook(DebugOutputHook hook)
+{
+    std::lock_guard lock(HookMutex());
+    DebugOutputHook old = std::move(Hook());
+    Hook() = std::move(hook);
+    return old;
+}

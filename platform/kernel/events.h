@@ -1,0 +1,37 @@
+#pragma once
+// Event objects with the Windows semantics: manual or auto reset, and
+// PulseEvent, which releases waiters present at that moment and leaves the
+// event non-signalled.
+#include "handles.h"
+
+#include <condition_variable>
+#include <mutex>
+
+class EventObject : public KernelObject {
+public:
+    EventObject(bool manualReset, bool initialState);
+    void Set();
+    void Reset();
+    void Pulse();
+    bool IsSignalled() const;
+    DWORD Wait(DWORD timeoutMs) override;
+    void OnClose() override;
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable cond_;
+    const bool manualReset_;
+    bool signalled_;
+    // Pulses are counted so that a waiter knows it was released by one even
+    // when the state is back to non-signalled when it wakes.
+    uint64_t pulses_ = 0;
+    int waiters_ = 0;
+    int pulsePending_ = 0;
+};
+
+// The security attributes and the name of the Windows call have no meaning
+// here and are left out; only unnamed events exist.
+HANDLE CreateEvent(BOOL manualReset, BOOL initialState);
+BOOL SetEvent(HANDLE h);
+BOOL ResetEvent(HANDLE h);
+BOOL PulseEvent(HANDLE h);

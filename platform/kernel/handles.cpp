@@ -1,0 +1,91 @@
+#include "handles.h"
+
+#include "lasterror.h"
+
+#include <mutex>
+#include <unordered_map>
+
+KernelObject::~KernelObject() = default;
+
+DWORD KernelObject::Wait(DWORD)
+{
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+}
+
+namespace {
+
+struct HandleTable {
+    std::mutex mutex;
+    std::unordered_map<HANDLE, std::shared_ptr<KernelObject>> objects;
+    // Handles are not reused soon after closing, so a stale value held by
+    // mistake names nothing rather than somebody else's object.
+    HANDLE next = 0x100;
+};
+
+HandleTable& Table()
+{
+    static HandleTable* table = new HandleTable; // outlives static destructors
+    return *table;
+}
+
+} // namespace
+
+HANDLE RegisterKernelObject(std::shared_ptr<KernelObject> object)
+{
+    HandleTable& t = Table();
+    std::lock_guard lock(t.mutex);
+    HANDLE h;
+    do {
+        h = t.next;
+        t.next = (t.next >= 0x7FFFFFF0) ? 0x100 : t.next + 4;
+    } while (t.objects.count(h));
+    t.objects.emplace(h, std::move(object));
+    return h;
+}
+
+std::shared_ptr<KernelObject> LookupKernelObject(HANDLE h)
+{
+    HandleTable& t = Table();
+    std::lock_guard lock(t.mutex);
+    auto it = t.objects.find(h);
+    if (it == t.objects.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return it->second;
+}
+
+BOOL CloseHandle(HANDLE h)
+{
+    std::shared_ptr<KernelObject> object;
+    {
+        HandleTable& t = Table();
+        std::lock_guard lock(t.mutex);
+        auto it = t.objects.find(h);
+        if (it == t.objects.end()) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        object = std::move(it->second);
+        t.objects.erase(it);
+    }
+    // Outside the lock: closing may wake threads that look handles up.
+    object->OnClose();
+    return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE h, DWORD timeoutMs)
+{
+    auto object = LookupKernelObject(h);
+    if (!object)
+        return WAIT_FAILED;
+    return object->Wait(timeoutMs);
+}
+
+int OpenHandleCount()
+{
+    HandleTable& t = Table();
+    std::lock_guard lock(t.mutex);
+    return static_cast<int>(t.objects.size());
+}

@@ -1,0 +1,36 @@
+#pragma once
+// Kernel objects behind 32-bit handles. Every service module (events, serial
+// ports, ...) derives its objects from KernelObject and registers them here,
+// so one CloseHandle and one handle space serve them all.
+#include "win32types.h"
+
+#include <memory>
+
+class KernelObject {
+public:
+    virtual ~KernelObject();
+    // Called once by CloseHandle, before the handle is forgotten. Objects
+    // complete or cancel work still pending on them here.
+    virtual void OnClose() {}
+    // Waits until the object is signalled; WAIT_OBJECT_0 or WAIT_TIMEOUT.
+    // Objects that cannot be waited for answer WAIT_FAILED.
+    virtual DWORD Wait(DWORD timeoutMs);
+};
+
+// Registers an object and returns its new handle (never 0 or -1).
+HANDLE RegisterKernelObject(std::shared_ptr<KernelObject> object);
+
+// The object behind a handle, or null (last error ERROR_INVALID_HANDLE).
+std::shared_ptr<KernelObject> LookupKernelObject(HANDLE h);
+
+template <class T>
+std::shared_ptr<T> LookupKernelObjectAs(HANDLE h)
+{
+    return std::dynamic_pointer_cast<T>(LookupKernelObject(h));
+}
+
+BOOL CloseHandle(HANDLE h);
+DWORD WaitForSingleObject(HANDLE h, DWORD timeoutMs);
+
+// Number of open handles, for tests that check nothing is left behind.
+int OpenHandleCount();

@@ -1,0 +1,36 @@
+#pragma once
+// Thread message queues and registered message identifiers.
+//
+// A thread gets its queue the first time it calls GetMessage or PeekMessage;
+// until then, and after the thread has ended, posting to it fails with
+// ERROR_INVALID_THREAD_ID. Messages to a window go to the queue of the thread
+// that allocated the window and reach its procedure through DispatchMessage.
+#include "win32types.h"
+
+#include <functional>
+#include <string>
+
+DWORD GetCurrentThreadId();
+void Sleep(DWORD ms);
+DWORD GetTickCount();
+
+// Same name, same identifier, for the life of the process; identifiers lie in
+// 0xC000..0xFFFF. Returns 0 for an empty name or when the range is used up.
+UINT RegisterWindowMessage(const std::string& name);
+
+BOOL PostThreadMessage(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam);
+// Blocks until a message in [filterMin, filterMax] (0, 0 = any) is queued.
+// Returns 0 for WM_QUIT, nonzero otherwise.
+BOOL GetMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax);
+BOOL PeekMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags);
+// Like GetMessage, with a time-out: TRUE with a message, FALSE on time-out.
+BOOL GetMessageTimeout(MSG* msg, UINT filterMin, UINT filterMax, DWORD timeoutMs);
+void PostQuitMessage(int exitCode);
+// Calls the procedure of the message's window; 0 for thread messages.
+LRESULT DispatchMessage(const MSG* msg);
+
+using WindowProc = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
+// A hidden window owned by the calling thread, receiving posted messages.
+HWND AllocateMessageWindow(WindowProc proc);
+void DeallocateMessageWindow(HWND hwnd);
+BOOL PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,15 @@
+// Test entry point: the application object exists for every test, as it does
+// in the program, so main-thread delivery and timers behave the same way.
+#include <QApplication>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+int main(int argc, char** argv)
+{
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
