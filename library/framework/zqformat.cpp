@@ -1,0 +1,134 @@
+#include "zqformat.h"
+
+#include <algorithm>
+#include <cstdio>
+
+int64_t TVarRec::AsSigned() const
+{
+    switch (kind_) {
+    case Kind::Signed:
+        return i_;
+    case Kind::Unsigned:
+        return static_cast<int64_t>(u_);
+    default:
+        throw EConvertError("Format: argument is not an integer");
+    }
+}
+
+uint64_t TVarRec::AsUnsigned() const
+{
+    switch (kind_) {
+    case Kind::Unsigned:
+        return u_;
+    case Kind::Signed:
+        // A negative 32-bit value shows as its unsigned 32-bit pattern.
+        if (i_ < 0 && i_ >= INT32_MIN)
+            return static_cast<uint32_t>(static_cast<int32_t>(i_));
+        return static_cast<uint64_t>(i_);
+    default:
+        throw EConvertError("Format: argument is not an integer");
+    }
+}
+
+double TVarRec::AsFloat() const
+{
+    switch (kind_) {
+    case Kind::Float:
+        return f_;
+    case Kind::Signed:
+        return static_cast<double>(i_);
+    case Kind::Unsigned:
+        return static_cast<double>(u_);
+    default:
+        throw EConvertError("Format: argument is not a number");
+    }
+}
+
+namespace {
+std::string Pad(std::string s, int width, bool left)
+{
+    if (width > 0 && static_cast<int>(s.size()) < width) {
+        std::string fill(width - s.size(), ' ');
+        s = left ? s + fill : fill + s;
+    }
+    return s;
+}
+} // namespace
+
+std::string Format(const std::string& fmt, const TVarRecs& args)
+{
+    std::string out;
+    size_t next = 0;
+    for (size_t i = 0; i < fmt.size(); ++i) {
+        char c = fmt[i];
+        if (c != '%') {
+            out += c;
+            continue;
+        }
+        if (++i >= fmt.size())
+            throw EConvertError("Format: '%' at the end of \"" + fmt + "\"");
+        if (fmt[i] == '%') {
+            out += '%';
+            continue;
+        }
+        bool left = false;
+        if (fmt[i] == '-') {
+            left = true;
+            ++i;
+        }
+        int width = 0;
+        while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9')
+            width = width * 10 + (fmt[i++] - '0');
+        int prec = -1;
+        if (i < fmt.size() && fmt[i] == '.') {
+            prec = 0;
+            ++i;
+            while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9')
+                prec = prec * 10 + (fmt[i++] - '0');
+        }
+        prec = std::min(prec, 40);
+        width = std::min(width, 1000);
+        if (i >= fmt.size())
+            throw EConvertError("Format: incomplete specifier in \"" + fmt + "\"");
+        if (next >= args.size())
+            throw EConvertError("Format: too few arguments for \"" + fmt + "\"");
+        const TVarRec& a = args[next++];
+        char buf[64];
+        std::string piece;
+        switch (fmt[i]) {
+        case 'd': {
+            int64_t v = a.AsSigned();
+            std::snprintf(buf, sizeof buf, "%0*lld", prec > 0 ? prec : 1, static_cast<long long>(v < 0 ? -v : v));
+            piece = (v < 0 ? "-" : "") + std::string(buf);
+            break;
+        }
+        case 'u':
+            std::snprintf(buf, sizeof buf, "%0*llu", prec > 0 ? prec : 1, static_cast<unsigned long long>(a.AsUnsigned()));
+            piece = buf;
+            break;
+        case 'x':
+        case 'X':
+            std::snprintf(buf, sizeof buf, fmt[i] == 'X' ? "%0*llX" : "%0*llx", prec > 0 ? prec : 1,
+                static_cast<unsigned long long>(a.AsUnsigned()));
+            piece = buf;
+            break;
+        case 'f':
+        case 'e':
+        case 'g': {
+            const char f[] = {'%', '.', '*', fmt[i], 0};
+            std::snprintf(buf, sizeof buf, f, prec >= 0 ? prec : 2, a.AsFloat());
+            piece = buf;
+            break;
+        }
+        case 's':
+            if (a.kind() != TVarRec::Kind::String)
+                throw EConvertError("Format: argument for %s is not a string in \"" + fmt + "\"");
+            piece = prec >= 0 ? a.AsString().substr(0, prec) : a.AsString();
+            break;
+        default:
+            throw EConvertError(std::string("Format: unknown specifier %") + fmt[i] + " in \"" + fmt + "\"");
+        }
+        out += Pad(std::move(piece), width, left);
+    }
+    return out;
+}
