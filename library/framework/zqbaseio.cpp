@@ -17,6 +17,8 @@ TzqBaseIO::TzqBaseIO(QObject* AOwner)
     writeEvent_ = CreateEvent(FALSE, FALSE);
     ReadOverlapped.hEvent = readEvent_;
     WriteOverlapped.hEvent = writeEvent_;
+    PublishEvent("OnAfterReceive", &OnAfterReceive);
+    PublishEvent("OnFatalError", &OnFatalError);
 }
 
 TzqBaseIO::~TzqBaseIO()

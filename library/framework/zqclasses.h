@@ -11,3 +11,4 @@
 #include "zqthreadio.h"
 #include "zqtimer.h"
 #include "zqtypes.h"
+#include "zqformstream.h"

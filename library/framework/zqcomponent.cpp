@@ -18,11 +18,9 @@ std::string TPersistent::ClassName() const
 
 void TPersistent::Assign(const TPersistent* Source)
 {
-    if (Source) {
-        Source->AssignTo(this);
-        return;
-    }
-    AssignTo(nullptr);
+    if (!Source)
+        throw EConvertErrorAssign("Cannot assign a nil to a " + ClassName());
+    Source->AssignTo(this);
 }
 
 void TPersistent::AssignTo(TPersistent* Dest) const
@@ -110,4 +108,28 @@ void TComponent::Destroying()
     for (TComponent* c : targets) {
         c->NotifyRemoved(this);
     }
+}
+
+bool TComponent::SetEventByName(const std::string& Name, const std::any& Handler)
+{
+    for (const EventSlot& e : events_)
+        if (e.name == Name)
+            return e.set(Handler);
+    return false;
+}
+
+bool TComponent::EventIs(const std::string& Name, const std::any& Handler) const
+{
+    for (const EventSlot& e : events_)
+        if (e.name == Name)
+            return e.is(Handler);
+    return false;
+}
+
+std::vector<std::string> TComponent::EventNames() const
+{
+    std::vector<std::string> names;
+    for (const EventSlot& e : events_)
+        names.push_back(e.name);
+    return names;
 }

@@ -15,6 +15,9 @@
 #include <QObject>
 #include <QSet>
 
+#include <any>
+#include <functional>
+
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -113,14 +116,42 @@ public:
     void BeginLoading() { state_ |= csLoading | csReading; }
     virtual void Loaded();
 
+    // Published events, by name, for form resources: a handler is given as
+    // a std::any holding the event's own TEvent type.
+    bool SetEventByName(const std::string& Name, const std::any& Handler);
+    bool EventIs(const std::string& Name, const std::any& Handler) const;
+    std::vector<std::string> EventNames() const;
+
 protected:
     virtual void Notification(QObject* AComponent, TOperation Operation);
+    // Called by constructors, base classes first, in declaration order.
+    template <class E>
+    void PublishEvent(const char* Name, E* Field)
+    {
+        events_.push_back({Name,
+            [Field](const std::any& a) {
+                const E* e = std::any_cast<E>(&a);
+                if (e)
+                    *Field = *e;
+                return e != nullptr;
+            },
+            [Field](const std::any& a) {
+                const E* e = std::any_cast<E>(&a);
+                return e && Field->Assigned() && *Field == *e;
+            }});
+    }
     // Every destructor starts with this: the components linked to this one
     // drop their links while it is still whole. Runs once.
     void Destroying();
 
 private:
     void NotifyRemoved(QObject* Gone);
+    struct EventSlot {
+        std::string name;
+        std::function<bool(const std::any&)> set;
+        std::function<bool(const std::any&)> is;
+    };
+    std::vector<EventSlot> events_;
     unsigned state_ = 0;
     QSet<TComponent*> freeNotifies_;
     QSet<QObject*> watched_;

@@ -9,6 +9,7 @@ TzqCustomDataProcessor::TzqCustomDataProcessor(QObject* AOwner)
     Timer = new TzqTimer;
     Timer->SetEnabled(false);
     Timer->SetOnTimer(TNotifyEvent(this, &TzqCustomDataProcessor::DoTimer));
+    PublishEvent("OnFatalError", &OnFatalError);
 }
 
 TzqCustomDataProcessor::~TzqCustomDataProcessor()
