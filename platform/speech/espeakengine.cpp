@@ -1,0 +1,188 @@
+#include "espeakengine_p.h"
+
+#include "sapitypes.h"
+
+#include <espeak-ng/espeak_ng.h>
+#include <espeak-ng/speak_lib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+namespace sapi {
+
+namespace {
+
+// Where the synthesiser's callback puts samples; only touched on the engine thread.
+struct RenderTarget {
+    std::vector<int16_t>* samples;
+    const std::atomic<bool>* cancelled;
+};
+RenderTarget* g_target = nullptr;
+
+int OnSynth(short* wav, int numSamples, espeak_EVENT*)
+{
+    if (!g_target)
+        return 0;
+    if (g_target->cancelled && g_target->cancelled->load())
+        return 1;
+    if (wav && numSamples > 0)
+        g_target->samples->insert(g_target->samples->end(), wav, wav + numSamples);
+    return 0;
+}
+
+std::string StatusText(espeak_ng_STATUS status, espeak_ng_ERROR_CONTEXT context = nullptr)
+{
+    // The library only prints the file it failed on, so let it print into memory.
+    char* text = nullptr;
+    size_t length = 0;
+    std::string result;
+    if (FILE* out = open_memstream(&text, &length)) {
+        espeak_ng_PrintStatusCodeMessage(status, out, context);
+        std::fclose(out);
+        result.assign(text, length);
+        std::free(text);
+    }
+    while (!result.empty() && (result.back() == '\n' || result.back() == '\r'))
+        result.pop_back();
+    if (result.empty()) {
+        char buffer[256];
+        espeak_ng_GetStatusCodeMessage(status, buffer, sizeof buffer);
+        result = buffer;
+    }
+    return result;
+}
+
+void Check(espeak_ng_STATUS status, const std::string& what)
+{
+    if (status != ENS_OK)
+        throw SpeechEngineError(E_FAIL, what + ": " + StatusText(status));
+}
+
+std::string ReadableName(const espeak_VOICE& voice)
+{
+    std::string name = voice.name ? voice.name : "";
+    for (char& c : name)
+        if (c == '_')
+            c = ' ';
+    if (name.empty() && voice.languages)
+        name = voice.languages + 1; // past the priority byte
+    if (name.empty() && voice.identifier)
+        name = voice.identifier;
+    return name;
+}
+
+} // namespace
+
+EspeakEngine& EspeakEngine::Instance()
+{
+    static EspeakEngine engine;
+    return engine;
+}
+
+EspeakEngine::EspeakEngine()
+{
+    if (const char* path = std::getenv("ZQ_ESPEAK_DATA"); path && *path) {
+        dataPath_ = path;
+        // Without this check the library would quietly fall back to its
+        // default data, which is not what the caller pointed us at.
+        std::error_code error;
+        dataPathUsable_ = std::filesystem::is_directory(dataPath_, error);
+    }
+    thread_.SetShutdown([this] {
+        if (initTried_ && initStatus_ == ENS_OK)
+            espeak_ng_Terminate();
+    });
+}
+
+EspeakEngine::~EspeakEngine() = default;
+
+void EspeakEngine::EnsureInitialized()
+{
+    if (initTried_)
+        return;
+    initTried_ = true;
+    if (!dataPathUsable_) {
+        initStatus_ = ENS_NOT_INITIALIZED;
+        initError_ = "The speech engine's data directory " + dataPath_ + " does not exist.";
+        return;
+    }
+    espeak_ng_InitializePath(dataPath_.empty() ? nullptr : dataPath_.c_str());
+    espeak_ng_ERROR_CONTEXT context = nullptr;
+    auto status = espeak_ng_Initialize(&context);
+    if (status == ENS_OK)
+        status = espeak_ng_InitializeOutput(ENOUTPUT_MODE_SYNCHRONOUS, 0, nullptr);
+    initStatus_ = status;
+    if (status != ENS_OK) {
+        initError_ = "The speech engine could not be initialized: " + StatusText(status, context);
+        espeak_ng_ClearErrorContext(&context);
+        return;
+    }
+    sampleRate_ = espeak_ng_GetSampleRate();
+    espeak_SetSynthCallback(OnSynth);
+}
+
+std::vector<EngineVoice> EspeakEngine::Voices()
+{
+    return thread_.Call([this] {
+        std::vector<EngineVoice> voices;
+        EnsureInitialized();
+        if (!dataPathUsable_)
+            return voices;
+        // Lists the voices of the data directory even when the phoneme data
+        // failed to load, so a broken installation still shows what it has.
+        const espeak_VOICE** list = espeak_ListVoices(nullptr);
+        for (size_t i = 0; list && list[i]; ++i) {
+            const espeak_VOICE& v = *list[i];
+            voices.push_back({ v.identifier ? v.identifier : "", ReadableName(v),
+                v.languages ? v.languages + 1 : "", v.gender });
+        }
+        return voices;
+    });
+}
+
+void EspeakEngine::SelectVoice(const std::string& identifier)
+{
+    if (!identifier.empty()) {
+        if (espeak_ng_SetVoiceByName(identifier.c_str()) != ENS_OK)
+            throw SpeechEngineError(SPERR_NOT_FOUND, "The voice " + identifier + " is not installed.");
+        return;
+    }
+    if (espeak_ng_SetVoiceByName("en") == ENS_OK)
+        return;
+    const espeak_VOICE** list = espeak_ListVoices(nullptr);
+    if (!list || !list[0] || !list[0]->identifier)
+        throw SpeechEngineError(SPERR_NOT_FOUND, "No voice is installed.");
+    Check(espeak_ng_SetVoiceByName(list[0]->identifier), "The default voice cannot be selected");
+}
+
+RenderedSpeech EspeakEngine::Render(const RenderRequest& request)
+{
+    return thread_.Call([this, &request] { return RenderHere(request); });
+}
+
+RenderedSpeech EspeakEngine::RenderHere(const RenderRequest& request)
+{
+    RenderedSpeech speech;
+    if (request.cancelled && request.cancelled->load())
+        return speech;
+    EnsureInitialized();
+    if (initStatus_ != ENS_OK)
+        throw SpeechEngineError(E_FAIL, initError_);
+    SelectVoice(request.voice);
+    Check(espeak_ng_SetParameter(espeakRATE, request.wordsPerMinute, 0), "The speaking rate was refused");
+    Check(espeak_ng_SetParameter(espeakVOLUME, request.amplitude, 0), "The volume was refused");
+
+    speech.sampleRate = sampleRate_;
+    RenderTarget target { &speech.samples, request.cancelled.get() };
+    g_target = &target;
+    const auto status = espeak_ng_Synthesize(request.text.c_str(), request.text.size() + 1, 0, POS_CHARACTER,
+        0, espeakCHARS_UTF8, nullptr, nullptr);
+    g_target = nullptr;
+    if (request.cancelled && request.cancelled->load())
+        return speech;
+    Check(status, "The text could not be rendered");
+    return speech;
+}
+
+} // namespace sapi

@@ -1,0 +1,34 @@
+#pragma once
+// A token category: once given its identifier it enumerates the tokens of
+// that category. The voices category lists the engine's installed voices.
+#include "spobjecttoken.h"
+
+#include <memory>
+#include <string>
+
+namespace sapi {
+
+class SpObjectTokenCategory {
+public:
+    // SPERR_NOT_FOUND for an unknown category unless createIfNotExist, which
+    // makes an empty one; SPERR_ALREADY_INITIALIZED when set before.
+    // Category identifiers compare without regard to case.
+    HRESULT SetId(const std::u16string& categoryId, bool createIfNotExist);
+    HRESULT GetId(std::u16string& categoryId) const;
+
+    // Tokens having every required attribute ("Name=Value;Name", null for
+    // all), those having the optional ones first, otherwise in the engine's
+    // order. SPERR_UNINITIALIZED before SetId.
+    HRESULT EnumTokens(const char16_t* requiredAttributes, const char16_t* optionalAttributes,
+        std::shared_ptr<IEnumSpObjectTokens>& enumTokens);
+
+private:
+    enum class Kind { None, Voices, Empty };
+    Kind kind_ = Kind::None;
+    std::u16string id_;
+};
+
+// Tokens of the installed voices, in the engine's order.
+std::vector<SpObjectTokenPtr> InstalledVoiceTokens();
+
+} // namespace sapi
