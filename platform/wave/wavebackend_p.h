@@ -1,0 +1,88 @@
+#pragma once
+// What a wave stream needs from the thing that actually plays or captures:
+// ALSA, or an endpoint a provider registered. Backends are used by one
+// stream at a time, under that stream's lock.
+#include "mmsystem.h"
+#include "wavedevices.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+struct PcmFormat {
+    uint32_t rate = 0;
+    uint16_t channels = 0;
+    uint16_t bits = 0;
+    uint16_t blockAlign = 0;
+
+    static PcmFormat From(const WAVEFORMATEX& f);
+    uint8_t SilenceByte() const { return bits == 8 ? 0x80 : 0x00; }
+};
+
+// Checks a format the way the wave calls do: PCM, consistent block size and
+// byte rate. MMSYSERR_NOERROR or WAVERR_BADFORMAT.
+MMRESULT ValidatePcmFormat(const WAVEFORMATEX& f);
+
+// How a stream decides that audio has been played (or captured).
+enum class WavePacing {
+    None, // at once: the backend takes (gives) everything immediately
+    Clock, // the stream hands audio over when its time has come, by the clock
+    Device, // the device has room or data; played once its delay has drained
+};
+
+class WaveOutBackend {
+public:
+    virtual ~WaveOutBackend() = default;
+    virtual MMRESULT Open(const WAVEFORMATEX& format) = 0;
+    virtual void Close() = 0;
+    virtual WavePacing Pacing() const = 0;
+    // Frames the device takes now (Device pacing).
+    virtual size_t Room() { return SIZE_MAX; }
+    // Hands frames over; returns how many were taken.
+    virtual size_t Write(const uint8_t* data, size_t frames) = 0;
+    // Frames handed over but not yet heard (Device pacing).
+    virtual size_t Delay() { return 0; }
+    // Drops whatever is queued in the device.
+    virtual void Drop() = 0;
+    // Longest wait before Room is asked again while audio waits for room.
+    virtual std::chrono::nanoseconds PollInterval() const { return std::chrono::milliseconds(10); }
+};
+
+class WaveInBackend {
+public:
+    virtual ~WaveInBackend() = default;
+    virtual MMRESULT Open(const WAVEFORMATEX& format) = 0;
+    virtual void Close() = 0;
+    virtual WavePacing Pacing() const = 0;
+    virtual void Start() = 0;
+    virtual void Stop() = 0;
+    // Frames captured and ready (Device pacing).
+    virtual size_t Available() { return SIZE_MAX; }
+    // Fills up to `frames` frames; returns how many it filled. Clock and None
+    // backends always fill them all.
+    virtual size_t Read(uint8_t* data, size_t frames) = 0;
+    virtual std::chrono::nanoseconds PollInterval() const { return std::chrono::milliseconds(10); }
+};
+
+// ALSA by PCM name, or by a configuration text defining the PCM `pcmName`
+// (used for devices the system configuration does not know, like files).
+std::unique_ptr<WaveOutBackend> MakeAlsaOutBackend(std::string pcmName, std::string configText = {});
+std::unique_ptr<WaveInBackend> MakeAlsaInBackend(std::string pcmName);
+
+// Registered endpoints. The slot is shared by every open of the device, so a
+// second open while one is active is refused.
+struct WaveOutSlot {
+    std::shared_ptr<WaveOutEndpoint> endpoint;
+    std::mutex mutex;
+    bool open = false;
+};
+struct WaveInSlot {
+    std::shared_ptr<WaveInEndpoint> endpoint;
+    std::mutex mutex;
+    bool open = false;
+};
+std::unique_ptr<WaveOutBackend> MakeEndpointOutBackend(std::shared_ptr<WaveOutSlot> slot);
+std::unique_ptr<WaveInBackend> MakeEndpointInBackend(std::shared_ptr<WaveInSlot> slot);

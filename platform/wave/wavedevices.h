@@ -1,0 +1,90 @@
+#pragma once
+// Wave devices beyond the system's sound card: a provider (a telephony line,
+// a test) registers an endpoint and gets the device identifier programs pass
+// to waveOutOpen/waveInOpen. The layer queues, paces and completes the
+// buffers; an endpoint only takes or gives PCM bytes.
+//
+// Identifiers are never reused while the process runs, so an identifier
+// handed out earlier (say, by a line's device list) never names another
+// device. Output and input identifiers are separate spaces, as in Windows.
+// Device 0 is ALSA's "default" PCM, or the PCM named by the environment
+// variable ZQ_WAVE_OUT_PCM (ZQ_WAVE_IN_PCM for input), read at each open.
+#include "mmsystem.h"
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Where a device's output goes: "accept these bytes of the opened format".
+// An endpoint is opened by one handle at a time (a second open gets
+// MMSYSERR_ALLOCATED). All calls come from the device's worker thread except
+// Open, which comes from the thread calling waveOutOpen; they never overlap.
+class WaveOutEndpoint {
+public:
+    virtual ~WaveOutEndpoint() = default;
+    // Refuse a format with WAVERR_BADFORMAT (or any other MMRESULT).
+    virtual MMRESULT Open(const WAVEFORMATEX& format)
+    {
+        (void)format;
+        return MMSYSERR_NOERROR;
+    }
+    // Audio that has just been played out, whole blocks. With RealTime() it
+    // comes in pieces of about 20 ms, each when its play time has passed.
+    virtual void Write(const void* data, size_t bytes) = 0;
+    // The program reset the device: nothing more of the queued audio comes.
+    virtual void Reset() { }
+    virtual void Close() { }
+    // False: take the audio as fast as it is queued (tests, file sinks).
+    virtual bool RealTime() const { return true; }
+};
+
+// Where a device's input comes from: "deliver captured bytes of the opened
+// format". Threads as for WaveOutEndpoint.
+class WaveInEndpoint {
+public:
+    virtual ~WaveInEndpoint() = default;
+    virtual MMRESULT Open(const WAVEFORMATEX& format)
+    {
+        (void)format;
+        return MMSYSERR_NOERROR;
+    }
+    // Fills up to `bytes` (whole blocks) with the audio captured since the
+    // last call and returns how many it filled; the layer pads the rest with
+    // silence, as a line is never without sound. With RealTime() the layer
+    // asks about every 20 ms for the audio of that time.
+    virtual size_t Read(void* data, size_t bytes) = 0;
+    virtual void Start() { }
+    virtual void Stop() { }
+    virtual void Close() { }
+    // False: fill queued buffers as fast as they are added.
+    virtual bool RealTime() const { return true; }
+};
+
+// Both throw std::invalid_argument for a null endpoint. A device that is
+// unregistered while open keeps working for that handle until it is closed.
+UINT RegisterWaveOutDevice(const std::string& name, std::shared_ptr<WaveOutEndpoint> endpoint);
+UINT RegisterWaveInDevice(const std::string& name, std::shared_ptr<WaveInEndpoint> endpoint);
+
+// A further ALSA device by PCM name ("plughw:1", "pulse", ...).
+UINT RegisterAlsaWaveOutDevice(const std::string& name, const std::string& pcmName);
+UINT RegisterAlsaWaveInDevice(const std::string& name, const std::string& pcmName);
+
+// An output device writing exactly the bytes played into a file, through
+// ALSA's file plugin (paced in real time like a sound card). Each open
+// starts the file anew; a WAV file's header is complete once the device is
+// closed.
+enum class WaveFileFormat { Wav, Raw };
+UINT RegisterWaveOutFileDevice(
+    const std::string& name, const std::string& path, WaveFileFormat format = WaveFileFormat::Wav);
+
+BOOL UnregisterWaveOutDevice(UINT deviceId);
+BOOL UnregisterWaveInDevice(UINT deviceId);
+
+struct WaveDeviceInfo {
+    UINT id = 0;
+    std::string name; // full name (the capabilities keep 31 characters)
+};
+// Registered devices in identifier order, device 0 first.
+std::vector<WaveDeviceInfo> WaveOutDevices();
+std::vector<WaveDeviceInfo> WaveInDevices();

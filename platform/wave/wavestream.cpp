@@ -1,0 +1,168 @@
+#include "wavestream_p.h"
+
+#include "events.h"
+#include "messages.h"
+
+#include <algorithm>
+
+MMRESULT WaveCallback::Check(DWORD openFlags)
+{
+    switch (openFlags & CALLBACK_TYPEMASK) {
+    case CALLBACK_NULL:
+    case CALLBACK_WINDOW:
+    case CALLBACK_THREAD:
+    case CALLBACK_FUNCTION:
+    case CALLBACK_EVENT:
+        return MMSYSERR_NOERROR;
+    default:
+        return MMSYSERR_INVALFLAG;
+    }
+}
+
+WaveCallback::WaveCallback(DWORD openFlags, DWORD_PTR target, DWORD_PTR instance)
+    : type_(openFlags & CALLBACK_TYPEMASK)
+    , target_(target)
+    , instance_(instance)
+{
+}
+
+void WaveCallback::Send(void* handle, UINT msg, WAVEHDR* header) const
+{
+    switch (type_) {
+    case CALLBACK_THREAD:
+        // A thread that has ended, or has no queue yet, misses the message,
+        // as with the system's own devices.
+        PostThreadMessage(DWORD(target_), msg, WPARAM(handle), LPARAM(header));
+        break;
+    case CALLBACK_WINDOW:
+        PostMessage(reinterpret_cast<HWND>(target_), msg, WPARAM(handle), LPARAM(header));
+        break;
+    case CALLBACK_EVENT:
+        SetEvent(HANDLE(target_));
+        break;
+    case CALLBACK_FUNCTION: {
+        // Output and input procedures differ only in the handle's type.
+        auto proc = reinterpret_cast<LPWAVEOUTPROC>(target_);
+        if (proc)
+            proc(static_cast<HWAVEOUT>(handle), msg, instance_, DWORD_PTR(header), 0);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+WaveStream::WaveStream(UINT deviceId, const WAVEFORMATEX& format, WaveCallback callback)
+    : format_(PcmFormat::From(format))
+    , deviceId_(deviceId)
+    , callback_(callback)
+{
+    gridFrames_ = std::max<uint64_t>(1, format_.rate / 50);
+}
+
+WaveStream::~WaveStream()
+{
+    if (!worker_.joinable())
+        return;
+    if (worker_.get_id() == std::this_thread::get_id()) {
+        worker_.detach();
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    worker_.join();
+}
+
+void WaveStream::Start(void* handle, UINT openMessage)
+{
+    handle_ = handle;
+    {
+        std::lock_guard send(sendMutex_);
+        callback_.Send(handle_, openMessage, nullptr);
+    }
+    worker_ = std::thread([this] { Run(); });
+}
+
+void WaveStream::SendClosed(UINT closeMessage)
+{
+    std::lock_guard send(sendMutex_);
+    callback_.Send(handle_, closeMessage, nullptr);
+}
+
+MMRESULT WaveStream::Prepare(WAVEHDR* header)
+{
+    std::lock_guard lock(mutex_);
+    if (closed_)
+        return MMSYSERR_INVALHANDLE;
+    header->dwFlags |= WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WaveStream::Unprepare(WAVEHDR* header)
+{
+    std::lock_guard lock(mutex_);
+    if (closed_)
+        return MMSYSERR_INVALHANDLE;
+    if (header->dwFlags & WHDR_INQUEUE)
+        return WAVERR_STILLPLAYING;
+    header->dwFlags &= ~WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WaveStream::StopWorker(std::unique_lock<std::mutex>& lock)
+{
+    if (worker_.get_id() == std::this_thread::get_id())
+        return MMSYSERR_HANDLEBUSY;
+    closed_ = true;
+    stop_ = true;
+    lock.unlock();
+    wake_.notify_all();
+    worker_.join();
+    return MMSYSERR_NOERROR;
+}
+
+void WaveStream::Send(std::unique_lock<std::mutex>& lock, UINT msg, const std::vector<WAVEHDR*>& headers)
+{
+    std::lock_guard send(sendMutex_);
+    lock.unlock();
+    for (WAVEHDR* h : headers)
+        callback_.Send(handle_, msg, h);
+}
+
+void WaveStream::Anchor(Clock::time_point now, uint64_t frame)
+{
+    anchorTime_ = now;
+    anchorFrame_ = frame;
+}
+
+uint64_t WaveStream::ClockFrames(Clock::time_point now) const
+{
+    if (now <= anchorTime_)
+        return anchorFrame_;
+    auto ns = uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(now - anchorTime_).count());
+    return anchorFrame_ + uint64_t((unsigned __int128)ns * format_.rate / 1000000000u);
+}
+
+std::chrono::nanoseconds WaveStream::FramesToDuration(uint64_t frames) const
+{
+    // Rounded up, so that at the returned time the frames are surely due.
+    auto ns = ((unsigned __int128)frames * 1000000000u + format_.rate - 1) / format_.rate;
+    return std::chrono::nanoseconds(int64_t(ns));
+}
+
+WaveStream::Clock::time_point WaveStream::TimeOfFrame(uint64_t frame) const
+{
+    if (frame <= anchorFrame_)
+        return anchorTime_;
+    return anchorTime_ + FramesToDuration(frame - anchorFrame_);
+}
+
+uint64_t WaveStream::NextGridFrame(uint64_t frame) const
+{
+    if (frame < anchorFrame_)
+        return anchorFrame_;
+    return anchorFrame_ + ((frame - anchorFrame_) / gridFrames_ + 1) * gridFrames_;
+}
