@@ -1,0 +1,130 @@
+// Device configuration records: a device's "comm/datamodem" block saved in
+// and loaded from a registry value, laid out as one index byte, the 24-byte
+// VARSTRING header, then the configuration bytes.
+#include "zqcommtapi.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr size_t kHeaderSize = 24;
+constexpr const char* kDeviceClass = "comm/datamodem";
+
+// One index byte followed by a VARSTRING of 2048 bytes.
+struct WorkingBlock {
+    std::vector<unsigned char> bytes = std::vector<unsigned char>(1 + kDevConfigSize);
+    WorkingBlock()
+    {
+        Var()->dwTotalSize = kDevConfigSize;
+        Var()->dwStringFormat = STRINGFORMAT_BINARY;
+    }
+    VARSTRING* Var() { return reinterpret_cast<VARSTRING*>(bytes.data() + 1); }
+};
+
+class RegKey {
+public:
+    RegKey(HKEY root, const std::string& path)
+    {
+        ok_ = RegCreateKeyEx(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr,
+                  &key_, nullptr)
+            == ERROR_SUCCESS;
+    }
+    ~RegKey()
+    {
+        if (ok_)
+            RegCloseKey(key_);
+    }
+    bool ok() const { return ok_; }
+    HKEY get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+    bool ok_ = false;
+};
+
+} // namespace
+
+void TzqCommTAPI::SaveConfig(HKEY RootKey, const std::string& Key, const std::string& ValueName)
+{
+    AcquireTAPI();
+    struct Release {
+        TzqCommTAPI* c;
+        ~Release() { c->ReleaseTAPI(); }
+    } release {this};
+
+    if (deviceIndex_ < 0 || deviceIndex_ >= DeviceCount()) {
+        ReportTAPIError(8, "Save config Error Device");
+        return;
+    }
+    WorkingBlock w;
+    LONG r = lineGetDevConfig(static_cast<DWORD>(CurrentDeviceID()), w.Var(), kDeviceClass);
+    if (r < 0) {
+        LastResult = r;
+        ReportTAPIError(9, "Save config Error Device");
+        return;
+    }
+    // A configuration that did not fit the working block would be saved
+    // cut short: refuse it instead.
+    const DWORD needed = w.Var()->dwNeededSize;
+    if (needed > kDevConfigSize || w.Var()->dwStringSize > kDevConfigSize - kHeaderSize) {
+        ReportTAPIError(9, "Save config Error Device: the configuration is larger than " + std::to_string(kDevConfigSize)
+                + " bytes");
+        return;
+    }
+    w.bytes[0] = static_cast<unsigned char>(deviceIndex_ & 0xFF);
+    RegKey key(RootKey, Key);
+    if (key.ok())
+        RegSetValueEx(key.get(), ValueName.c_str(), 0, REG_BINARY, w.bytes.data(), needed + 1);
+}
+
+void TzqCommTAPI::LoadConfig(HKEY RootKey, const std::string& Key, const std::string& ValueName, bool KeepIndex)
+{
+    AcquireTAPI();
+    struct Release {
+        TzqCommTAPI* c;
+        ~Release() { c->ReleaseTAPI(); }
+    } release {this};
+
+    if (deviceIndex_ < 0 || deviceIndex_ >= DeviceCount()) {
+        ReportTAPIError(5, "Load config Error Device Not Found");
+        return;
+    }
+    RegKey key(RootKey, Key);
+    if (!key.ok())
+        return;
+    DWORD type = 0;
+    DWORD storedSize = 0;
+    if (RegQueryValueEx(key.get(), ValueName.c_str(), nullptr, &type, nullptr, &storedSize) != ERROR_SUCCESS)
+        return; // no record: nothing to load
+
+    WorkingBlock w;
+    LONG r = lineGetDevConfig(static_cast<DWORD>(CurrentDeviceID()), w.Var(), kDeviceClass);
+    if (r < 0) {
+        LastResult = r;
+        ReportTAPIError(6, "Load config Error Device");
+        return;
+    }
+    const DWORD limit = std::min<DWORD>(w.Var()->dwNeededSize, kDevConfigSize) + 1;
+    DWORD size = limit;
+    if (storedSize > limit
+        || RegQueryValueEx(key.get(), ValueName.c_str(), nullptr, &type, w.bytes.data(), &size) != ERROR_SUCCESS) {
+        ReportTAPIError(6, "Load config Error Device: the record \"" + ValueName + "\" is " + std::to_string(storedSize)
+                + " bytes, more than the " + std::to_string(limit) + " the device configuration takes");
+        return;
+    }
+    // The stored header must describe bytes that the record really holds.
+    const VARSTRING* stored = w.Var();
+    if (size < 1 + kHeaderSize || stored->dwStringSize > size - 1 - kHeaderSize) {
+        ReportTAPIError(6, "Load config Error Device: the record \"" + ValueName + "\" is shorter than its header says");
+        return;
+    }
+    const DWORD stringSize = stored->dwStringSize;
+    if (!KeepIndex)
+        SetDeviceIndex(w.bytes[0]);
+    r = lineSetDevConfig(static_cast<DWORD>(CurrentDeviceID()), w.bytes.data() + 1 + kHeaderSize, stringSize,
+        kDeviceClass);
+    if (r < 0) {
+        LastResult = r;
+        ReportTAPIError(7, "Load config Error Device");
+    }
+}

@@ -1,0 +1,35 @@
+#pragma once
+// Where the service keeps its settings in the registry, and a small reader
+// and writer over a key that answers defaults when values are missing.
+#include "registry.h"
+
+#include <string>
+#include <vector>
+
+inline constexpr const char* kTelephonyKey = "SOFTWARE\\zqcomm\\Telephony";
+inline constexpr const char* kLocationKey = "SOFTWARE\\zqcomm\\Telephony\\Location";
+inline constexpr const char* kSimulatedKey = "SOFTWARE\\zqcomm\\Telephony\\Simulated";
+inline constexpr const char* kSimulatedLinesKey = "SOFTWARE\\zqcomm\\Telephony\\Simulated\\Lines";
+
+class RegistryKey {
+public:
+    // Opens root\path for reading and writing; create makes missing keys.
+    RegistryKey(HKEY root, const std::string& path, bool create = false);
+    ~RegistryKey();
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+
+    bool IsOpen() const { return key_ != nullptr; }
+    DWORD Dword(const char* name, DWORD fallback) const;
+    std::string String(const char* name, const std::string& fallback) const;
+    bool Binary(const char* name, std::vector<uint8_t>* out) const;
+    bool Has(const char* name) const;
+    std::vector<std::string> SubKeys() const;
+
+    void SetDword(const char* name, DWORD value);
+    void SetString(const char* name, const std::string& value);
+    void SetBinary(const char* name, const void* data, size_t size);
+
+private:
+    HKEY key_ = nullptr;
+};

@@ -1,0 +1,159 @@
+#pragma once
+// Inner classes of the simulated exchange: its lines, the two legs of each
+// call, and the connection between them.
+#include "provider.h"
+#include "simexchange.h"
+#include "simscript_p.h"
+#include "tapi.h"
+#include "waveendpoints.h"
+
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+class SimExchange;
+class SimLine;
+struct Connection;
+
+// A line's wave-out: what is played goes to the connected peer's wave-in.
+class LineWaveOut : public WaveOutEndpoint {
+public:
+    void Write(const void* data, size_t bytes) override;
+    void SetTarget(std::shared_ptr<PcmPipe> target);
+
+private:
+    std::mutex mutex_;
+    std::shared_ptr<PcmPipe> target_;
+};
+
+// A line's wave devices. They stay registered for the life of the process,
+// so identifiers that applications listed stay valid when the service
+// restarts.
+struct LineAudio {
+    UINT outId = 0;
+    UINT inId = 0;
+    std::shared_ptr<LineWaveOut> out;
+    std::shared_ptr<PcmPipe> in;
+};
+LineAudio& LineAudioFor(const std::string& key, const std::string& name);
+
+struct SimLineSettings {
+    std::string key, name, number, port, callerId, callerName;
+    bool failOpen = false;
+    CallScript script; // when the line is called
+};
+
+class SimLeg : public tsp::ProviderCall, public std::enable_shared_from_this<SimLeg> {
+public:
+    SimLeg(SimExchange* ex, SimLine* line, tsp::CallDetails d)
+        : ex_(ex)
+        , line_(line)
+        , details_(std::move(d))
+    {
+    }
+    ~SimLeg() override { ReleasePort(); }
+    DWORD State() const override { return state_; }
+    DWORD StateMode() const override { return mode_; }
+    tsp::CallDetails Details() const override { return details_; }
+    LONG Answer(DWORD requestId) override;
+    LONG Drop(DWORD requestId) override;
+    LONG SetBearerMode(DWORD requestId, DWORD bearerMode) override;
+    void MonitorDigits(DWORD modes) override;
+    HANDLE OpenCommPort() override;
+    void Released() override;
+    // Ends this side's data path: a handle given out loses its carrier, one
+    // still kept is closed.
+    void ReleasePort();
+
+    SimExchange* ex_;
+    SimLine* line_;
+    tsp::CallDetails details_;
+    DWORD state_ = 0;
+    DWORD mode_ = 0;
+    DWORD monitorModes_ = 0;
+    bool released_ = false; // no application holds the call
+    std::weak_ptr<Connection> conn_;
+    HANDLE port_ = INVALID_HANDLE_VALUE;
+    bool portGiven_ = false;
+    HANDLE far_ = INVALID_HANDLE_VALUE; // the other port when no line answers
+};
+
+struct Connection {
+    std::shared_ptr<SimLeg> a; // caller
+    std::shared_ptr<SimLeg> b; // called line, null for the answering party
+    SimLine* callee = nullptr;
+    bool dialledEmpty = false;
+    CallScript script;
+    int answerRings = -1;
+    DWORD rings = 0;
+    tsp::TimerId ringTimer = 0, failTimer = 0, hangTimer = 0, digitTimer = 0;
+    bool connected = false;
+    bool ended = false;
+    size_t digitPos = 0;
+};
+
+class SimLine : public tsp::ProviderLine {
+public:
+    SimLine(SimExchange* ex, SimLineSettings s, DWORD index)
+        : ex_(ex)
+        , s_(std::move(s))
+        , index_(index)
+    {
+    }
+    tsp::LineCaps Caps() const override;
+    LONG Open() override;
+    void Close() override;
+    void SetDetection(DWORD ownerMediaModes) override { detection_ = ownerMediaModes; }
+    LONG MakeCall(DWORD requestId, const tsp::MakeCallRequest& request,
+        std::shared_ptr<tsp::ProviderCall>* call) override;
+    HANDLE OpenCommPort() override;
+    std::vector<uint8_t> DevConfig() const override { return devConfig_; }
+    LONG SetDevConfig(const void* data, size_t size) override;
+    void SaveDevConfig();
+
+    SimExchange* ex_;
+    SimLineSettings s_;
+    DWORD index_;
+    bool open_ = false;
+    DWORD detection_ = 0;
+    std::shared_ptr<SimLeg> leg_; // the line's call while it is not idle
+    std::vector<uint8_t> devConfig_;
+    LineAudio* audio_ = nullptr;
+};
+
+class SimExchange : public tsp::Provider {
+public:
+    std::string Name() const override { return "Simulated exchange"; }
+    std::vector<tsp::ProviderLine*> Start(tsp::ServiceSink* sink) override;
+    void Stop() override;
+
+    tsp::ServiceSink* Sink() const { return sink_; }
+    // Runs fn later on the timer thread; cancelled by Stop.
+    void Later(DWORD ms, std::function<void()> fn);
+    tsp::TimerId Timer(DWORD ms, std::function<void()> fn);
+    void Cancel(tsp::TimerId& id);
+
+    std::shared_ptr<SimLeg> PlaceCall(SimLine* from, DWORD requestId, const tsp::MakeCallRequest& r);
+    void Connect(const std::shared_ptr<Connection>& conn);
+    void SendDigits(const std::shared_ptr<Connection>& conn);
+    void DropLeg(const std::shared_ptr<SimLeg>& leg);
+    void SetState(const std::shared_ptr<SimLeg>& leg, DWORD state, DWORD mode);
+
+private:
+    SimLine* LineByNumber(const std::string& number) const;
+    void Begin(const std::shared_ptr<Connection>& conn, DWORD requestId);
+    void Proceed(const std::shared_ptr<Connection>& conn);
+    void Ring(const std::shared_ptr<Connection>& conn);
+    void Negotiate(Connection& conn);
+    void Unlink(Connection& conn);
+    void End(const std::shared_ptr<Connection>& conn, DWORD modeA, DWORD modeB);
+    void Disconnect(const std::shared_ptr<SimLeg>& leg, DWORD mode);
+
+    tsp::ServiceSink* sink_ = nullptr;
+    DWORD ringMs_ = 2000;
+    std::vector<std::unique_ptr<SimLine>> lines_;
+    std::set<std::shared_ptr<Connection>> conns_;
+    std::set<tsp::TimerId> timers_;
+};

@@ -1,0 +1,107 @@
+// zqlines: lists the telephony line devices through the binding, with the
+// names, port names, wave identifiers and capabilities programs see.
+#include "zqtapi.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+void IgnoreMessages(DWORD, DWORD, DWORD_PTR, DWORD_PTR, DWORD_PTR, DWORD_PTR) { }
+
+// A VARSTRING block of the size programs use for identifier queries.
+struct IdQuery {
+    std::vector<char> block = std::vector<char>(283);
+    IdQuery()
+    {
+        Var()->dwTotalSize = DWORD(block.size());
+        Var()->dwStringFormat = STRINGFORMAT_BINARY;
+    }
+    VARSTRING* Var() { return reinterpret_cast<VARSTRING*>(block.data()); }
+    const char* Data() { return block.data() + Var()->dwStringOffset; }
+    DWORD Dword(int i)
+    {
+        DWORD v = 0;
+        std::memcpy(&v, Data() + 4 * i, 4);
+        return v;
+    }
+};
+
+std::string Flags(DWORD bits, const std::vector<std::pair<DWORD, const char*>>& names)
+{
+    std::string s;
+    for (auto& [bit, name] : names)
+        if (bits & bit)
+            s += (s.empty() ? "" : "|") + std::string(name);
+    return s.empty() ? "-" : s;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    HLINEAPP lineApp = 0;
+    DWORD numDevs = 0;
+    LONG r = lineInitialize(&lineApp, nullptr, IgnoreMessages, nullptr, &numDevs);
+    if (r < 0) {
+        std::fprintf(stderr, "zqlines: lineInitialize failed: %08Xh %s\n", unsigned(r),
+            TAPIErrorText(DWORD(r)).c_str());
+        return 1;
+    }
+    DWORD version = 0;
+    LINEEXTENSIONID ext {};
+    if (numDevs == 0 || lineNegotiateAPIVersion(lineApp, 0, 0x00010000, 0x00090000, &version, &ext) < 0) {
+        std::printf("No line devices.\n");
+        lineShutdown(&lineApp);
+        return numDevs == 0 ? 0 : 1;
+    }
+    std::printf("%u line device(s), API version %X.%X\n", unsigned(numDevs), unsigned(version >> 16),
+        unsigned(version & 0xFFFF));
+    for (DWORD id = 0; id < numDevs; ++id) {
+        HLINE line = 0;
+        r = lineOpen(
+            lineApp, id, &line, version, 0, 0, LINECALLPRIVILEGE_NONE, LINEMEDIAMODE_DATAMODEM, nullptr);
+        if (r < 0) {
+            std::printf("[%u] cannot be opened: %08Xh %s\n", unsigned(id), unsigned(r),
+                TAPIErrorText(DWORD(r)).c_str());
+            continue;
+        }
+        IdQuery name, port, wave;
+        std::string lineName = "?", portName = "???";
+        if (lineGetID(line, 0, 0, LINECALLSELECT_LINE, name.Var(), "comm/datamodem") >= 0)
+            lineName = name.Data() + 4;
+        if (lineGetID(line, 0, 0, LINECALLSELECT_LINE, port.Var(), "comm/datamodem/portname") >= 0)
+            portName = port.Data();
+        DWORD waveIn = 0, waveOut = 0;
+        if (lineGetID(line, 0, 0, LINECALLSELECT_LINE, wave.Var(), "wave/in/out") >= 0) {
+            waveIn = wave.Dword(0);
+            waveOut = wave.Dword(1);
+        }
+        std::vector<char> capsBlock(sizeof(LINEDEVCAPS));
+        auto* caps = reinterpret_cast<LINEDEVCAPS*>(capsBlock.data());
+        caps->dwTotalSize = sizeof(LINEDEVCAPS);
+        lineGetDevCaps(lineApp, id, version, 0, caps);
+        std::printf("[%u] %s\n    port %s, wave in %u, wave out %u, max rate %u\n", unsigned(id),
+            lineName.c_str(), portName.c_str(), unsigned(waveIn), unsigned(waveOut),
+            unsigned(caps->dwMaxRate));
+        std::printf("    bearer modes %08Xh (%s)\n", unsigned(caps->dwBearerModes),
+            Flags(caps->dwBearerModes,
+                { { LINEBEARERMODE_VOICE, "voice" }, { LINEBEARERMODE_SPEECH, "speech" },
+                    { LINEBEARERMODE_DATA, "data" }, { LINEBEARERMODE_PASSTHROUGH, "passthrough" } })
+                .c_str());
+        std::printf("    media modes  %08Xh (%s)\n", unsigned(caps->dwMediaModes),
+            Flags(caps->dwMediaModes,
+                { { LINEMEDIAMODE_INTERACTIVEVOICE, "interactivevoice" },
+                    { LINEMEDIAMODE_AUTOMATEDVOICE, "automatedvoice" },
+                    { LINEMEDIAMODE_DATAMODEM, "datamodem" }, { LINEMEDIAMODE_G3FAX, "g3fax" } })
+                .c_str());
+        lineClose(line);
+    }
+    lineShutdown(&lineApp);
+    return 0;
+}
