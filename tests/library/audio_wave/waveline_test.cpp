@@ -1,0 +1,196 @@
+// The wave component linked to line components on the simulated exchange:
+// the line's wave devices, its data port around playback, its medium
+// closing, and audio recorded on one line from what the other played.
+#include "eventwait.h"
+#include "registry.h"
+#include "wavetestsource.h"
+#include "zqlogfile.h"
+
+#include <QTemporaryDir>
+
+#include <algorithm>
+
+using namespace wavetest;
+
+namespace {
+
+class KeptLog : public TzqCustomLogFile {
+public:
+    std::vector<std::string> lines;
+    std::mutex mutex;
+    void WriteLine(int, const std::string& Text) override
+    {
+        std::lock_guard lock(mutex);
+        lines.push_back(Text);
+    }
+    int Count(const std::string& line)
+    {
+        std::lock_guard lock(mutex);
+        return int(std::count(lines.begin(), lines.end(), line));
+    }
+};
+
+class WaveLine : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        static QTemporaryDir dir;
+        setenv("ZQ_REGISTRY_FILE", (dir.path() + "/registry.json").toLocal8Bit().constData(), 1);
+        HKEY k = nullptr;
+        RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\zqcomm\\Telephony\\Simulated", 0, nullptr, 0,
+            KEY_ALL_ACCESS, nullptr, &k, nullptr);
+        const DWORD ringMs = 20;
+        RegSetValueEx(
+            k, "RingIntervalMs", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&ringMs), sizeof ringMs);
+        RegCloseKey(k);
+    }
+
+    void SetUp() override
+    {
+        for (TzqCommTAPI* c : { &a, &b }) {
+            c->EnumDevices();
+            c->SetRetries(0);
+        }
+        ASSERT_EQ(a.DeviceCount(), 2);
+        a.SetDeviceIndex(0);
+        b.SetDeviceIndex(1);
+        a.OnLineConnected = TNotifyEvent::Bind(this, "connected", [this](TObject*) { ++connected; });
+        log.Attach(wave);
+        wave.SetLog(&lines);
+    }
+    void TearDown() override
+    {
+        wave.StopPlay();
+        a.HangUp();
+        b.HangUp();
+    }
+    TzqDeviceTAPI* Device(TzqCommTAPI& line)
+    {
+        return dynamic_cast<TzqDeviceTAPI*>(line.GetDevice(line.GetDeviceIndex()));
+    }
+    void Call(bool voice)
+    {
+        a.SetVoice(voice);
+        a.SetPhone("1002");
+        a.MakeCall();
+        ASSERT_TRUE(zqtest::WaitUntil([&] { return connected == 1; }));
+    }
+
+    TzqCommTAPI a, b;
+    int connected = 0;
+    KeptLog lines;
+    TTestWave wave;
+    EventLog log;
+};
+
+TEST_F(WaveLine, TheDeviceIsTheWaveDeviceOfTheLinesSelectedDevice)
+{
+    wave.SetzqCommTAPI(&a);
+    ASSERT_NE(Device(a), nullptr);
+    EXPECT_NE(Device(a)->WaveOutID, 0u);
+    EXPECT_EQ(wave.WaveOutDeviceID(), Device(a)->WaveOutID);
+    EXPECT_EQ(wave.WaveInDeviceID(), Device(a)->WaveInID);
+
+    // A device without wave-out counts as none: device 0.
+    Device(a)->WaveOutID = 0;
+    EXPECT_EQ(wave.WaveOutDeviceID(), 0u);
+
+    // So does a line with no selected device.
+    TzqCommTAPI none;
+    wave.SetzqCommTAPI(&none);
+    EXPECT_EQ(none.GetDeviceIndex(), -1);
+    EXPECT_EQ(wave.WaveOutDeviceID(), 0u);
+    EXPECT_EQ(wave.WaveInDeviceID(), 0u);
+}
+
+TEST_F(WaveLine, ALineWhoseDeviceHasNoWaveOutPlaysOnDeviceZero)
+{
+    TempDir dir;
+    const auto file = dir.path / "zero.raw";
+    ScopedEnv env("ZQ_WAVE_OUT_PCM", "file:\"" + file.string() + "\",raw");
+    Device(a)->WaveOutID = 0;
+    wave.SetzqCommTAPI(&a);
+    wave.Data = Pattern(700);
+    wave.PlayOptions = woSynchro;
+    wave.StartPlay();
+    EXPECT_EQ(ReadFile(file), wave.Data);
+}
+
+TEST_F(WaveLine, AnOpenDataPortIsClosedForPlaybackAndReopenedAfterwards)
+{
+    Call(false);
+    ASSERT_TRUE(a.CommActive());
+    wave.SetzqCommTAPI(&a);
+    wave.Data = Pattern(800);
+    wave.StartPlay();
+    EXPECT_FALSE(a.CommActive());
+    EXPECT_EQ(lines.Count("Medium CLOSED!!!"), 1);
+    EXPECT_TRUE(wave.Playing()); // closing the port for the device stops nothing
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return log.afterPlay == 1; }));
+    EXPECT_TRUE(a.CommActive());
+    EXPECT_EQ(lines.Count("Medium OPENED!!!"), 1);
+}
+
+TEST_F(WaveLine, TheLinesMediumClosingDuringPlaybackStopsIt)
+{
+    Call(false);
+    wave.SetzqCommTAPI(&a);
+    wave.Data = Pattern(8000 * 20);
+    wave.StartPlay();
+    ASSERT_TRUE(wave.Playing());
+    a.SetCommActive(true);
+    EXPECT_EQ(lines.Count("Medium OPENED!!!"), 1);
+    a.SetCommActive(false);
+    EXPECT_EQ(lines.Count("Medium CLOSED!!!"), 2);
+    EXPECT_FALSE(wave.Playing());
+    EXPECT_EQ(log.afterPlay, 1);
+    EXPECT_TRUE(log.afterOnMain);
+}
+
+TEST_F(WaveLine, WhatOneLinePlaysIsRecordedOnTheOther)
+{
+    Call(true);
+    TTestWave recorder;
+    EventLog recorderLog;
+    recorderLog.Attach(recorder);
+    recorder.SetzqCommTAPI(&b);
+    recorder.RecordSeconds = 2;
+    recorder.StartRecord();
+    ASSERT_TRUE(recorder.Recording());
+    EXPECT_EQ(recorder.InputBufferSize(), 1600);
+
+    wave.SetzqCommTAPI(&a);
+    wave.Format = Pcm(8000, 1, 16);
+    wave.Data = Pattern(4000, 5);
+    wave.StartPlay();
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return log.afterPlay == 1; }));
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return recorderLog.afterRecord == 1; }));
+    EXPECT_FALSE(recorder.Recording());
+    EXPECT_TRUE(recorderLog.afterOnMain);
+    EXPECT_EQ(recorder.RecordsFinished, 1);
+    EXPECT_LT(recorder.Recorded.size(), 32000u + 1600u);
+    // The line pads with silence whenever played audio is late; the test
+    // audio has no zero bytes, so the silence is taken out before comparing.
+    std::vector<uint8_t> got;
+    std::copy_if(recorder.Recorded.begin(), recorder.Recorded.end(), std::back_inserter(got),
+        [](uint8_t v) { return v != 0; });
+    EXPECT_EQ(got.size(), wave.Data.size());
+    EXPECT_NE(std::search(got.begin(), got.end(), wave.Data.begin(), wave.Data.end()), got.end());
+}
+
+TEST_F(WaveLine, StopRecordEndsTheRecordingAndRaisesAfterRecord)
+{
+    TTestWave recorder;
+    EventLog recorderLog;
+    recorderLog.Attach(recorder);
+    recorder.SetzqCommTAPI(&b);
+    recorder.StopRecord();
+    EXPECT_EQ(recorderLog.afterRecord, 0);
+    recorder.StartRecord();
+    ASSERT_TRUE(recorder.Recording());
+    recorder.StopRecord();
+    EXPECT_FALSE(recorder.Recording());
+    EXPECT_EQ(recorderLog.afterRecord, 1);
+}
+
+} // namespace
