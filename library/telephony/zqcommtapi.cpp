@@ -4,6 +4,7 @@
 #include "zqcommtapi.h"
 
 #include "errorreport.h"
+#include "zqformstream.h"
 #include "zqlogfile.h"
 
 #include <cstring>
@@ -60,7 +61,24 @@ std::string Trim(const std::string& s)
     return s.substr(b, e - b);
 }
 
+struct Registrar {
+    Registrar() { RegisterTelephonyComponents(); }
+} registrar;
+
 } // namespace
+
+void RegisterTelephonyComponents()
+{
+    RegisterComponentClass("TzqCommTAPI", [](QObject* owner) { return new TzqCommTAPI(owner); });
+    RegisterEnumMembers({{"svLow", svLow}, {"svMedium", svMedium}, {"svHigh", svHigh}, {"smOff", smOff},
+        {"smCallSetup", smCallSetup}, {"smOn", smOn}, {"smDial", smDial}, {"moPreTerminal", moPreTerminal},
+        {"moPostTerminal", moPostTerminal}, {"moShowIcon", moShowIcon}, {"moErrorControl", moErrorControl},
+        {"moCompression", moCompression}, {"moForcedConnection", moForcedConnection}, {"moWaitTone", moWaitTone},
+        {"spNone", spNone}, {"spXonXoff", spXonXoff}, {"spHardware", spHardware}, {"tsRxChar", tsRxChar},
+        {"tsRxFlag", tsRxFlag}, {"tsTxEmpty", tsTxEmpty}, {"tsCTS", tsCTS}, {"tsDSR", tsDSR}, {"tsRLSD", tsRLSD},
+        {"tsBreak", tsBreak}, {"tsErr", tsErr}, {"tsRing", tsRing}, {"tsRx80Full", tsRx80Full},
+        {"tsEvent1", tsEvent1}, {"tsEvent2", tsEvent2}});
+}
 
 TzqCommTAPI::TzqCommTAPI(QObject* AOwner)
     : TzqCustomComm(AOwner)
@@ -76,6 +94,15 @@ TzqCommTAPI::TzqCommTAPI(QObject* AOwner)
     deviceModem_ = new TzqModemDevice(this);
     LineAppHandle = 0;
     deviceIndex_ = -1;
+    PublishEvent("OnLineBusy", &OnLineBusy);
+    PublishEvent("OnLineConnected", &OnLineConnected);
+    PublishEvent("OnLineDoingConnection", &OnLineDoingConnection);
+    PublishEvent("OnLineDisconnected", &OnLineDisconnected);
+    PublishEvent("OnLineError", &OnLineError);
+    PublishEvent("OnCallState", &OnCallState);
+    PublishEvent("OnDTMF", &OnDTMF);
+    PublishEvent("OnTone", &OnTone);
+    PublishEvent("OnRing", &OnRing);
 }
 
 TzqCommTAPI::~TzqCommTAPI()

@@ -205,6 +205,10 @@ private:
     bool devicesChangePending_ = false;
 };
 
+// Makes the line component and its enumeration members known to form
+// resources (done when the library loads; calling again is harmless).
+void RegisterTelephonyComponents();
+
 // A data processor whose link is a line component, published as zqCommTAPI.
 class TzqCustomTAPIProcessor : public TzqCustomDataProcessor {
     Q_OBJECT

@@ -1,0 +1,82 @@
+#pragma once
+// The main window: a telephone call/answer machine that speaks the memo's
+// text into a call, or to the speakers, and logs every step.
+#include "zqcommbox.h"
+#include "zqcommtapi.h"
+#include "zqformstream.h"
+#include "zqspeech.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    QGroupBox* GroupBox1;
+    QLabel* Label2;
+    TzqDeviceBox* zqDeviceBox1;
+    QPushButton* Button1;
+    QPushButton* Button2;
+    QLabel* Label1;
+    QLineEdit* Edit1;
+    QPushButton* Button3;
+    QCheckBox* CheckBox1;
+    QPushButton* Button6;
+    QGroupBox* GroupBox2;
+    QLabel* Label3;
+    QComboBox* ComboBox1;
+    QLabel* Label4;
+    QComboBox* cbVoices;
+    QPlainTextEdit* Memo1;
+    QPushButton* Button4;
+    QPushButton* Button5;
+    QGroupBox* GroupBox3;
+    QListWidget* ListBox1;
+
+    // Created by the window's resource.
+    TzqSpeech* zqSpeech1 = nullptr;
+    TzqCommTAPI* zqCommTAPI1 = nullptr;
+
+    // The handlers, in the order the window declares them.
+    void FormCreate(TObject* Sender);
+    void Button1Click(TObject* Sender);
+    void Button2Click(TObject* Sender);
+    void Button3Click(TObject* Sender);
+    void CheckBox1Click(TObject* Sender);
+    void Button4Click(TObject* Sender);
+    void Button5Click(TObject* Sender);
+    void zqCommTAPI1LineConnected(TObject* Sender);
+    void zqCommTAPI1LineDisconnected(TObject* Com, bool ByRemote);
+    void zqSpeech1AfterPlay(TObject* Sender);
+    void zqCommTAPI1FatalError(
+        TObject* Sender, Cardinal ErrorCode, Cardinal Detail, const std::string& ErrorMsg, bool& RaiseException);
+
+    // The handlers by name, as the resource refers to them.
+    THandlerTable Handlers();
+    // Appends to the log list; safe from any thread (the entry is handed
+    // to the main thread).
+    void AppendLog(const QString& Line);
+    // Called with every entry as it is appended, for headless runs.
+    std::function<void(const QString&)> OnLogLine;
+
+private:
+    void CreateControls();
+};
+
+// The window's resource, as compiled into the program.
+std::string MainFormResource();
+// Makes the component classes and enumeration members known to form resources.
+void RegisterDemoClasses();
