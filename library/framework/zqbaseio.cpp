@@ -11,6 +11,7 @@ TzqBaseIO::TzqBaseIO(QObject* AOwner)
     : TComponent(AOwner)
 {
     LogPrefix = ClassName();
+    constructedPrefix_ = LogPrefix;
     NotifyList = new TzqNotifyList;
     Handle = INVALID_HANDLE_VALUE;
     readEvent_ = CreateEvent(FALSE, FALSE);
@@ -142,13 +143,23 @@ void TzqBaseIO::WriteLog(int Level, const std::string& Msg)
     if (Msg.empty())
         log_->AddSeparator();
     else
-        log_->WriteLine(Level, LogPrefix + Msg);
+        log_->WriteLine(Level, Prefix() + Msg);
+}
+
+const std::string& TzqBaseIO::Prefix()
+{
+    if (!prefixResolved_) {
+        prefixResolved_ = true;
+        if (LogPrefix == constructedPrefix_)
+            LogPrefix = ClassName();
+    }
+    return LogPrefix;
 }
 
 void TzqBaseIO::WriteLogFmt(int Level, const std::string& Fmt, const TVarRecs& Args)
 {
     if (log_)
-        log_->WriteLineFmt(Level, LogPrefix + Fmt, Args);
+        log_->WriteLineFmt(Level, Prefix() + Fmt, Args);
 }
 
 // Notifications ----------------------------------------------------------------

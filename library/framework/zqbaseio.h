@@ -143,6 +143,11 @@ private:
     bool TerminalEchoProp() const { return TerminalEcho; }
     void SetTerminalEchoProp(bool v) { TerminalEcho = v; }
 
+    // The class name is only known once construction is over: a prefix
+    // still at its constructed value is replaced by it at first use.
+    const std::string& Prefix();
+    std::string constructedPrefix_;
+    bool prefixResolved_ = false;
     HANDLE readEvent_ = 0;
     HANDLE writeEvent_ = 0;
     QPointer<QWidget> terminal_;

@@ -1,0 +1,68 @@
+#pragma once
+// The two threads of an open serial component: the event thread waits for
+// port events and posts each mask to the message thread, which has the
+// component handle it on the main thread, one at a time, in port order.
+#include "thread.h"
+#include "win32types.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+class TzqCustomComm;
+class TCommThread;
+class TMsgThread;
+
+// The registered messages; identified when the unit is loaded.
+extern const UINT ComEventMsg;
+extern const UINT QuitComEventMsg;
+
+// What a component and the two threads of one open share. The threads free
+// themselves and the component does not wait for them, so each side reaches
+// the other only through here: Comm is cleared by the component's
+// StopThread, a thread clears its own entry as it ends. Whoever holds Lock
+// may call into what it finds.
+struct TCommLink {
+    std::recursive_mutex Lock;
+    TzqCustomComm* Comm = nullptr;
+    TCommThread* CommThread = nullptr;
+    TMsgThread* MsgThread = nullptr;
+    DWORD MsgThreadId = 0; // 0 until the message thread has its queue
+};
+
+class TCommThread : public TThread {
+public:
+    TCommThread(TzqCustomComm* AComm, std::shared_ptr<TCommLink> ALink);
+    void StopThread();
+
+    TzqCustomComm* Comm;
+    HANDLE PortHandle;
+    OVERLAPPED WaitBlock; // request block of the pending event wait
+    std::atomic<HANDLE> WaitEvent { 0 };
+    // Filled in by the pending wait: lives as long as the wait block.
+    DWORD Mask = 0;
+
+protected:
+    void Execute() override;
+
+private:
+    void Forward(DWORD Mask);
+    bool CommActive();
+    void End();
+    std::shared_ptr<TCommLink> link_;
+};
+
+class TMsgThread : public TThread {
+public:
+    TMsgThread(TzqCustomComm* AComm, std::shared_ptr<TCommLink> ALink);
+    void StopThread();
+
+    TzqCustomComm* Comm;
+    MSG Msg;
+
+protected:
+    void Execute() override;
+
+private:
+    std::shared_ptr<TCommLink> link_;
+};

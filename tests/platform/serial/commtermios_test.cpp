@@ -1,0 +1,246 @@
+#include "serialtestutil.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+using namespace serialtest;
+
+namespace {
+
+// The far end of a pseudo-terminal; the port under test opens its slave.
+struct PtyMaster {
+    PtyMaster()
+    {
+        fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (fd >= 0 && grantpt(fd) == 0 && unlockpt(fd) == 0)
+            slave = ptsname(fd);
+    }
+    ~PtyMaster()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    void Write(const std::string& s) const
+    {
+        size_t done = 0;
+        while (done < s.size()) {
+            const ssize_t n = write(fd, s.data() + done, s.size() - done);
+            ASSERT_GT(n, 0);
+            done += static_cast<size_t>(n);
+        }
+    }
+    std::string Read(size_t count) const
+    {
+        std::string s(count, '\0');
+        size_t done = 0;
+        while (done < count) {
+            const ssize_t n = read(fd, s.data() + done, count - done);
+            if (n <= 0)
+                break;
+            done += static_cast<size_t>(n);
+        }
+        s.resize(done);
+        return s;
+    }
+    int fd = -1;
+    std::string slave;
+};
+
+class CommTermiosTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(pty.slave.empty());
+        handlesBefore = OpenHandleCount();
+        port = OpenCommPort(pty.slave);
+        ASSERT_NE(port, INVALID_HANDLE_VALUE) << SysErrorMessage(GetLastError());
+    }
+    void TearDown() override
+    {
+        if (port != INVALID_HANDLE_VALUE)
+            CloseHandle(port);
+        EXPECT_EQ(OpenHandleCount(), handlesBefore);
+    }
+    PtyMaster pty;
+    int handlesBefore = 0;
+    HANDLE port = INVALID_HANDLE_VALUE;
+};
+
+TEST_F(CommTermiosTest, BytesBothWaysWithRxCharAndTxEmpty)
+{
+    ASSERT_TRUE(SetCommMask(port, EV_RXCHAR | EV_TXEMPTY));
+    EventWait wait(port);
+    ASSERT_FALSE(wait.Start());
+    pty.Write("from far");
+    ASSERT_EQ(wait.Finish(), ERROR_SUCCESS);
+    EXPECT_EQ(wait.mask & EV_RXCHAR, EV_RXCHAR);
+    ASSERT_TRUE(WaitFor([&] { return QueuedIn(port) == 8; }));
+    char buffer[8];
+    DWORD n = 0;
+    ASSERT_TRUE(ReadFile(port, buffer, 8, &n, nullptr));
+    EXPECT_EQ(std::string(buffer, n), "from far");
+
+    ASSERT_TRUE(WriteFile(port, "to far\n\r", 8, &n, nullptr));
+    EXPECT_EQ(wait.Next(), EV_TXEMPTY);
+    EXPECT_EQ(pty.Read(8), "to far\n\r"); // raw: no translation
+}
+
+TEST_F(CommTermiosTest, UnreadBytesStayQueued)
+{
+    ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
+    EventWait wait(port);
+    pty.Write("abc");
+    EXPECT_EQ(wait.Next(), EV_RXCHAR);
+    ASSERT_TRUE(WaitFor([&] { return QueuedIn(port) == 3; }));
+    pty.Write("de");
+    EXPECT_EQ(wait.Next(), EV_RXCHAR);
+    ASSERT_TRUE(WaitFor([&] { return QueuedIn(port) == 5; }));
+    ASSERT_TRUE(PurgeComm(port, PURGE_RXCLEAR | PURGE_RXABORT));
+    EXPECT_EQ(QueuedIn(port), 0u);
+}
+
+TEST_F(CommTermiosTest, TakingQueuedBytesLetsTheRestIn)
+{
+    ASSERT_TRUE(SetupComm(port, 16, 16));
+    std::string text;
+    for (int i = 0; i < 100; ++i)
+        text += static_cast<char>('a' + i % 26);
+    pty.Write(text);
+    std::string got;
+    while (got.size() < text.size()) {
+        ASSERT_TRUE(WaitFor([&] { return QueuedIn(port) > 0; }));
+        const DWORD queued = QueuedIn(port);
+        EXPECT_LE(queued, 16u);
+        std::string chunk(queued, '\0');
+        DWORD n = 0;
+        ASSERT_TRUE(ReadFile(port, chunk.data(), queued, &n, nullptr)); // completes at once
+        got += chunk.substr(0, n);
+    }
+    EXPECT_EQ(got, text);
+}
+
+TEST_F(CommTermiosTest, PseudoTerminalHasNoModemLines)
+{
+    DWORD status = 0xFF;
+    ASSERT_TRUE(GetCommModemStatus(port, &status));
+    EXPECT_EQ(status, 0u);
+    EXPECT_TRUE(EscapeCommFunction(port, SETRTS));
+    EXPECT_TRUE(EscapeCommFunction(port, CLRRTS));
+    DCB dcb;
+    ASSERT_TRUE(GetCommState(port, &dcb));
+    const DWORD baud = dcb.BaudRate;
+    DCB zero; // flow part only, as the comm component sends it
+    zero.Flags = DCB_fBinary | (DTR_CONTROL_ENABLE << DCB_fDtrControlShift)
+        | (RTS_CONTROL_ENABLE << DCB_fRtsControlShift);
+    EXPECT_TRUE(SetCommState(port, &zero));
+    ASSERT_TRUE(GetCommState(port, &dcb));
+    EXPECT_EQ(dcb.BaudRate, baud);
+    dcb.BaudRate = 19200;
+    EXPECT_TRUE(SetCommState(port, &dcb));
+    ASSERT_TRUE(GetCommState(port, &dcb));
+    EXPECT_EQ(dcb.BaudRate, 19200u);
+    dcb.BaudRate = 12345;
+    EXPECT_FALSE(SetCommState(port, &dcb));
+}
+
+TEST_F(CommTermiosTest, ClosingCompletesAPendingWait)
+{
+    ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
+    EventWait wait(port);
+    ASSERT_FALSE(wait.Start());
+    ASSERT_TRUE(CloseHandle(port));
+    port = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(wait.Finish(), ERROR_OPERATION_ABORTED);
+    EXPECT_EQ(wait.mask, 0u);
+}
+
+TEST_F(CommTermiosTest, FarEndHangingUpFailsTheWait)
+{
+    ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
+    EventWait wait(port);
+    ASSERT_FALSE(wait.Start());
+    close(pty.fd);
+    pty.fd = -1;
+    EXPECT_EQ(wait.Finish(), ERROR_GEN_FAILURE);
+    DWORD mask;
+    OVERLAPPED ov;
+    EXPECT_FALSE(WaitCommEvent(port, &mask, &ov));
+    EXPECT_EQ(GetLastError(), ERROR_GEN_FAILURE);
+}
+
+TEST_F(CommTermiosTest, APortHasOneUserAtATime)
+{
+    EXPECT_EQ(OpenCommPort(pty.slave), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    ASSERT_TRUE(CloseHandle(port));
+    port = OpenCommPort(pty.slave);
+    EXPECT_NE(port, INVALID_HANDLE_VALUE);
+}
+
+TEST(CommTermiosOpen, FailuresLeaveAReadableError)
+{
+    EXPECT_EQ(OpenCommPort("/dev/ttyNoSuchPort"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(SysErrorMessage(GetLastError()), "The system cannot find the file specified.");
+    EXPECT_EQ(OpenCommPort("/dev/null"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+}
+
+// Opens the port, moves 1 MiB each way and closes it, over and over; nothing
+// may be left behind. Under the sanitizers fewer rounds keep it quick.
+TEST(CommTermiosStress, MegabyteEachWayManyTimes)
+{
+    PtyMaster pty;
+    ASSERT_FALSE(pty.slave.empty());
+    const int rounds = std::getenv("ZQ_SANITIZE_BUILD") ? 20 : 200;
+    constexpr size_t kSize = 1 << 20;
+    std::string out(kSize, '\0'), in(kSize, '\0');
+    for (size_t i = 0; i < kSize; ++i) {
+        out[i] = static_cast<char>(i * 7 + 1);
+        in[i] = static_cast<char>(i * 13 + 5);
+    }
+    const int threadsBefore = ThreadCount();
+    const int handlesBefore = OpenHandleCount();
+    for (int round = 0; round < rounds; ++round) {
+        HANDLE port = OpenCommPort(pty.slave);
+        ASSERT_NE(port, INVALID_HANDLE_VALUE) << SysErrorMessage(GetLastError());
+        std::string farGot;
+        std::thread farReader([&] { farGot = pty.Read(kSize); });
+        std::thread farWriter([&] { pty.Write(in); });
+
+        OVERLAPPED wov;
+        wov.hEvent = CreateEvent(TRUE, FALSE);
+        if (!WriteFile(port, out.data(), kSize, nullptr, &wov)) {
+            ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+        }
+        std::string got;
+        std::vector<char> buffer(65536);
+        while (got.size() < kSize) {
+            DWORD n = 0;
+            const DWORD want = static_cast<DWORD>(std::min(buffer.size(), kSize - got.size()));
+            ASSERT_TRUE(ReadFile(port, buffer.data(), want, &n, nullptr));
+            got.append(buffer.data(), n);
+        }
+        DWORD written = 0;
+        ASSERT_TRUE(GetOverlappedResult(port, &wov, &written, TRUE));
+        farReader.join();
+        farWriter.join();
+        CloseHandle(wov.hEvent);
+        ASSERT_TRUE(CloseHandle(port));
+        ASSERT_EQ(written, kSize);
+        ASSERT_TRUE(got == in) << "round " << round;
+        ASSERT_TRUE(farGot == out) << "round " << round;
+    }
+    EXPECT_TRUE(WaitFor([&] { return ThreadCount() == threadsBefore; }));
+    EXPECT_EQ(OpenHandleCount(), handlesBefore);
+}
+
+} // namespace
