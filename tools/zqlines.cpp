@@ -1,5 +1,6 @@
 // zqlines: lists the telephony line devices through the binding, with the
-// names, port names, wave identifiers and capabilities programs see.
+// names, port names, wave identifiers and capabilities programs see; with
+// --call it places a call between two of them (zqlines_call.cpp).
 #include "zqtapi.h"
 
 #include <QCoreApplication>
@@ -42,9 +43,22 @@ std::string Flags(DWORD bits, const std::vector<std::pair<DWORD, const char*>>& 
 
 } // namespace
 
+int RunCall(int argc, char** argv);
+
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--call"))
+            return RunCall(argc, argv);
+        if (!std::strcmp(argv[i], "--help")) {
+            std::printf("Usage: zqlines                 list the line devices\n"
+                        "       zqlines --call NUMBER [--from I] [--to J] [--data] [--hold SECONDS]\n"
+                        "                               wait on device J, dial NUMBER on device I, show the\n"
+                        "                               events and the log, hang up after SECONDS (default 2)\n");
+            return 0;
+        }
+    }
     HLINEAPP lineApp = 0;
     DWORD numDevs = 0;
     LONG r = lineInitialize(&lineApp, nullptr, IgnoreMessages, nullptr, &numDevs);
