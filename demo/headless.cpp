@@ -47,9 +47,13 @@ struct Side {
     {
         form->OnLogLine = [this](const QString& line) {
             Out(label.isEmpty() ? line : "[" + label + "] " + line);
-            if (line == "Connection established")
+            if (line == "Connection established") {
                 connected = true;
-            else if (line == "Speaking is finished")
+                // At once, not at the next look: the line's input drops
+                // what arrives before recording starts.
+                if (recorder && !recorder->Recording())
+                    recorder->StartRecord();
+            } else if (line == "Speaking is finished")
                 spoken = true;
             else if (line == "Line disconnected")
                 disconnected = true;
@@ -79,7 +83,8 @@ struct Side {
             index = n;
         else
             for (int i = 0; i < line->DeviceCount(); ++i)
-                if (QString::fromStdString(line->GetDevice(i)->Name).compare(wanted, Qt::CaseInsensitive) == 0)
+                if (QString::fromStdString(line->GetDevice(i)->Name).compare(wanted, Qt::CaseInsensitive)
+                    == 0)
                     index = i;
         if (index < 0 || index >= line->DeviceCount()) {
             QStringList names;
@@ -205,7 +210,8 @@ int Speak(const THeadlessOptions& o)
     s.SetText(o, false);
     s.form->ComboBox1->setCurrentIndex(1);
     s.form->Button4Click(s.form->Button4);
-    error = RunUntil({&s}, [&] { return s.spoken; }, o.timeoutSeconds);
+    error = RunUntil(
+        { &s }, [&] { return s.spoken; }, o.timeoutSeconds);
     if (!error.isEmpty())
         return Fail(error);
     if (!o.wav.isEmpty())
@@ -222,7 +228,8 @@ int Call(const THeadlessOptions& o)
     s.SetText(o, false);
     s.form->Edit1->setText(o.call);
     s.form->Button3Click(s.form->Button3);
-    error = RunUntil({&s}, [&] { return s.spoken || s.disconnected; }, o.timeoutSeconds);
+    error = RunUntil(
+        { &s }, [&] { return s.spoken || s.disconnected; }, o.timeoutSeconds);
     if (error.isEmpty() && !s.spoken)
         error = "the call ended before the text was spoken";
     s.form->Button2Click(s.form->Button2);
@@ -240,13 +247,8 @@ int Wait(const THeadlessOptions& o)
     s.form->CheckBox1Click(s.form->CheckBox1);
     // With a recording the call lasts until the far end hangs up; without,
     // until the text has been spoken.
-    error = RunUntil({&s},
-        [&] {
-            if (s.recorder && s.connected && !s.recorder->Recording() && !s.disconnected)
-                s.recorder->StartRecord();
-            return s.recorder ? s.disconnected : (s.spoken || s.disconnected);
-        },
-        o.timeoutSeconds);
+    error = RunUntil(
+        { &s }, [&] { return s.recorder ? s.disconnected : (s.spoken || s.disconnected); }, o.timeoutSeconds);
     if (s.recorder) {
         s.recorder->StopRecord();
         if (error.isEmpty() && !s.recorder->SaveWav(o.record, &error))
@@ -267,7 +269,8 @@ int Demo(const THeadlessOptions& o)
     const QString path = o.record.isEmpty() ? QDir::temp().filePath("speechdemo-received.wav") : o.record;
     Side answer("line 2", o), caller("line 1", o);
     QString error;
-    if (!answer.SelectDevice({}, 1, error) || !caller.SelectDevice({}, 0, error) || !caller.SelectVoice(o.voice, error))
+    if (!answer.SelectDevice({}, 1, error) || !caller.SelectDevice({}, 0, error)
+        || !caller.SelectVoice(o.voice, error))
         return Fail(error);
     answer.form->Memo1->clear();
     answer.StartRecording(path);
@@ -276,10 +279,9 @@ int Demo(const THeadlessOptions& o)
     caller.form->Edit1->setText("1002"); // Simulated line 2's number
 
     caller.form->Button3Click(caller.form->Button3);
-    error = RunUntil({&caller, &answer},
+    error = RunUntil(
+        { &caller, &answer },
         [&] {
-            if (answer.connected && !answer.recorder->Recording() && !answer.disconnected)
-                answer.recorder->StartRecord();
             if (caller.spoken && !caller.disconnected) {
                 caller.form->Button2Click(caller.form->Button2);
                 caller.disconnected = true;
@@ -326,7 +328,8 @@ QString HeadlessHelp()
            "other's lines only in --demo or with a real line device.\n";
 }
 
-bool ParseHeadlessOptions(const QStringList& args, THeadlessOptions& o, bool& headless, bool& help, QString& error)
+bool ParseHeadlessOptions(
+    const QStringList& args, THeadlessOptions& o, bool& headless, bool& help, QString& error)
 {
     headless = false;
     help = false;

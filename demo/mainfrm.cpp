@@ -11,14 +11,25 @@
 #include <QPushButton>
 #include <QThread>
 
+#include <algorithm>
+
 namespace {
-template <class W>
-W* Place(QWidget* parent, const char* name, int left, int top, int width, int height)
+template <class W> W* Place(QWidget* parent, const char* name, int left, int top, int width, int height)
 {
     auto* w = new W(parent);
     w->setObjectName(name);
     w->setGeometry(left, top, width, height);
     return w;
+}
+
+// Labels take the width of their caption, whatever the font makes of it.
+QLabel* PlaceLabel(
+    QWidget* parent, const char* name, int left, int top, int width, int height, const char* text)
+{
+    auto* label = Place<QLabel>(parent, name, left, top, width, height);
+    label->setText(text);
+    label->adjustSize();
+    return label;
 }
 } // namespace
 
@@ -72,18 +83,22 @@ TForm1::~TForm1()
 
 void TForm1::CreateControls()
 {
+    // The layout was made for a font 10 pixels high; the controls keep
+    // their sizes, so the text must not be larger.
+    QFont font("MS Sans Serif");
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(10);
+    setFont(font);
     resize(493, 382);
     GroupBox1 = Place<QGroupBox>(this, "GroupBox1", 0, 0, 493, 124);
     GroupBox1->setTitle("TAPI call/answer machine");
-    Label2 = Place<QLabel>(GroupBox1, "Label2", 13, 23, 64, 13);
-    Label2->setText("TAPI Device:");
+    Label2 = PlaceLabel(GroupBox1, "Label2", 13, 23, 64, 13, "TAPI Device:");
     zqDeviceBox1 = Place<TzqDeviceBox>(GroupBox1, "zqDeviceBox1", 13, 39, 209, 21);
     Button1 = Place<QPushButton>(GroupBox1, "Button1", 248, 40, 40, 21);
     Button1->setText("...");
     Button2 = Place<QPushButton>(GroupBox1, "Button2", 328, 40, 75, 25);
     Button2->setText("Hang up");
-    Label1 = Place<QLabel>(GroupBox1, "Label1", 13, 72, 71, 13);
-    Label1->setText("Phone Number");
+    Label1 = PlaceLabel(GroupBox1, "Label1", 13, 72, 71, 13, "Phone Number");
     Edit1 = Place<QLineEdit>(GroupBox1, "Edit1", 14, 88, 121, 21);
     Edit1->setText("Edit1");
     Button3 = Place<QPushButton>(GroupBox1, "Button3", 160, 89, 62, 22);
@@ -95,16 +110,15 @@ void TForm1::CreateControls()
 
     GroupBox2 = Place<QGroupBox>(this, "GroupBox2", 0, 124, 189, 257);
     GroupBox2->setTitle(" TextToSpeech ");
-    Label3 = Place<QLabel>(GroupBox2, "Label3", 8, 24, 45, 13);
-    Label3->setText("Direction:");
+    Label3 = PlaceLabel(GroupBox2, "Label3", 8, 24, 45, 13, "Direction:");
     ComboBox1 = Place<QComboBox>(GroupBox2, "ComboBox1", 7, 42, 169, 21);
-    ComboBox1->addItems({"Use selected TAPI voice modem", "Use a standard output (speakers)"});
-    Label4 = Place<QLabel>(GroupBox2, "Label4", 8, 72, 35, 13);
-    Label4->setText("Voices:");
+    ComboBox1->addItems({ "Use selected TAPI voice modem", "Use a standard output (speakers)" });
+    Label4 = PlaceLabel(GroupBox2, "Label4", 8, 72, 35, 13, "Voices:");
     cbVoices = Place<QComboBox>(GroupBox2, "cbVoices", 8, 88, 169, 21);
     Memo1 = Place<QPlainTextEdit>(GroupBox2, "Memo1", 7, 144, 176, 72);
-    Memo1->setPlainText("This is Brellow zqComm Lib \nSpeech demo program.\nIt is using the Microsoft Speech API \n"
-                        "v5.1 (or above) which you should \ninstall before.");
+    Memo1->setPlainText(
+        "This is Brellow zqComm Lib \nSpeech demo program.\nIt is using the Microsoft Speech API \n"
+        "v5.1 (or above) which you should \ninstall before.");
     Button4 = Place<QPushButton>(GroupBox2, "Button4", 7, 222, 60, 20);
     Button4->setText("Speak");
     Button5 = Place<QPushButton>(GroupBox2, "Button5", 117, 222, 61, 20);
@@ -125,22 +139,44 @@ void TForm1::CreateControls()
     setTabOrder(Memo1, Button5);
     setTabOrder(Button5, ComboBox1);
     setTabOrder(ComboBox1, cbVoices);
+    FitLayout();
+}
+
+void TForm1::FitLayout()
+{
+    // The style may want more room around a list's text than the layout
+    // gives; then the whole layout grows evenly until the longest entry of
+    // the direction list shows in full.
+    const double scale = std::max(1.0, double(ComboBox1->sizeHint().width()) / ComboBox1->width());
+    if (scale == 1.0)
+        return;
+    auto scaled = [scale](const QRect& r) {
+        return QRect(qRound(r.left() * scale), qRound(r.top() * scale), qRound(r.width() * scale),
+            qRound(r.height() * scale));
+    };
+    for (QGroupBox* group : { GroupBox1, GroupBox2, GroupBox3 }) {
+        group->setGeometry(scaled(group->geometry()));
+        for (QWidget* control : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            control->setGeometry(scaled(control->geometry()));
+    }
+    resize(scaled(rect()).size());
 }
 
 THandlerTable TForm1::Handlers()
 {
     return {
-        {"zqCommTAPI1LineConnected", TNotifyEvent(this, &TForm1::zqCommTAPI1LineConnected)},
-        {"zqCommTAPI1LineDisconnected", TNotifyCallDisconnect(this, &TForm1::zqCommTAPI1LineDisconnected)},
-        {"zqSpeech1AfterPlay", TNotifyEvent(this, &TForm1::zqSpeech1AfterPlay)},
-        {"zqCommTAPI1FatalError", TOnFatalErrorEvent(this, &TForm1::zqCommTAPI1FatalError)},
+        { "zqCommTAPI1LineConnected", TNotifyEvent(this, &TForm1::zqCommTAPI1LineConnected) },
+        { "zqCommTAPI1LineDisconnected", TNotifyCallDisconnect(this, &TForm1::zqCommTAPI1LineDisconnected) },
+        { "zqSpeech1AfterPlay", TNotifyEvent(this, &TForm1::zqSpeech1AfterPlay) },
+        { "zqCommTAPI1FatalError", TOnFatalErrorEvent(this, &TForm1::zqCommTAPI1FatalError) },
     };
 }
 
 void TForm1::AppendLog(const QString& Line)
 {
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this, Line] { AppendLog(Line); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, Line] { AppendLog(Line); }, Qt::QueuedConnection);
         return;
     }
     ListBox1->addItem(Line);
@@ -216,7 +252,8 @@ void TForm1::zqSpeech1AfterPlay(TObject*)
     AppendLog("Speaking is finished");
 }
 
-void TForm1::zqCommTAPI1FatalError(TObject*, Cardinal, Cardinal, const std::string& ErrorMsg, bool& RaiseException)
+void TForm1::zqCommTAPI1FatalError(
+    TObject*, Cardinal, Cardinal, const std::string& ErrorMsg, bool& RaiseException)
 {
     AppendLog(QString::fromStdString(ErrorMsg));
     RaiseException = false;

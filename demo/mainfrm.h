@@ -61,8 +61,8 @@ public:
     void zqCommTAPI1LineConnected(TObject* Sender);
     void zqCommTAPI1LineDisconnected(TObject* Com, bool ByRemote);
     void zqSpeech1AfterPlay(TObject* Sender);
-    void zqCommTAPI1FatalError(
-        TObject* Sender, Cardinal ErrorCode, Cardinal Detail, const std::string& ErrorMsg, bool& RaiseException);
+    void zqCommTAPI1FatalError(TObject* Sender, Cardinal ErrorCode, Cardinal Detail,
+        const std::string& ErrorMsg, bool& RaiseException);
 
     // The handlers by name, as the resource refers to them.
     THandlerTable Handlers();
@@ -74,6 +74,7 @@ public:
 
 private:
     void CreateControls();
+    void FitLayout();
 };
 
 // The window's resource, as compiled into the program.

@@ -4,6 +4,7 @@
 #include "mainfrm.h"
 
 #include <QApplication>
+#include <QScreen>
 
 #include <cstdio>
 #include <cstdlib>
@@ -64,7 +65,8 @@ int main(int argc, char** argv)
     if (headless)
         return RunHeadless(options);
     if (!HaveDisplay()) {
-        std::fprintf(stderr, "speechdemo: no display to show the window on; see --help for runs without one\n");
+        std::fprintf(
+            stderr, "speechdemo: no display to show the window on; see --help for runs without one\n");
         return 2;
     }
     std::unique_ptr<TForm1> form;
@@ -75,6 +77,7 @@ int main(int argc, char** argv)
         ShowApplicationError(e.what());
         return 1;
     }
+    form->move(form->screen()->availableGeometry().center() - form->rect().center());
     form->show();
     return app.exec();
 }

@@ -452,10 +452,21 @@ private:
 
 // Writing ---------------------------------------------------------------------------------
 
+// Whether a class is the toolkit's own: its properties are not published
+// by this library.
+bool IsToolkitClass(const QMetaObject* m)
+{
+    return m->className()[0] == 'Q';
+}
+
 void DescribeProperties(QObject* o, const std::string& prefix, TFormObject& out, const THandlerTable& handlers)
 {
     const QMetaObject* mo = o->metaObject();
-    for (int i = QObject::staticMetaObject.propertyCount(); i < mo->propertyCount(); ++i) {
+    // The properties the library's classes declare, base classes first.
+    const QMetaObject* top = mo;
+    while (top->superClass() && !IsToolkitClass(top->superClass()))
+        top = top->superClass();
+    for (int i = top->propertyOffset(); i < mo->propertyCount(); ++i) {
         const QMetaProperty mp = mo->property(i);
         if (!mp.isStored())
             continue;
@@ -568,13 +579,21 @@ TFormObject WriteForm(QObject* root, const std::string& className, const THandle
     TFormObject form;
     form.name = root->objectName().toStdString();
     form.className = className;
-    for (QObject* child : root->children()) {
-        auto* c = qobject_cast<TComponent*>(child);
-        if (!c || c->objectName().isEmpty())
+    // The components the form owns, then the library's controls wherever
+    // they sit on it (a device box inside a group box, say).
+    std::vector<QObject*> objects;
+    for (QObject* child : root->children())
+        if (qobject_cast<TComponent*>(child))
+            objects.push_back(child);
+    for (QObject* child : root->findChildren<QObject*>())
+        if (!qobject_cast<TComponent*>(child) && child->isWidgetType() && !IsToolkitClass(child->metaObject()))
+            objects.push_back(child);
+    for (QObject* c : objects) {
+        if (c->objectName().isEmpty())
             continue;
         TFormObject o;
         o.name = c->objectName().toStdString();
-        o.className = c->ClassName();
+        o.className = c->metaObject()->className();
         DescribeProperties(c, "", o, handlers);
         form.children.push_back(std::move(o));
     }

@@ -42,6 +42,9 @@ void TzqDeviceBox::SetzqComm(TzqBaseIO* Value)
     if (zqComm_ && zqComm_ != Value) {
         zqComm_->UnregisterNotify(Handler());
         disconnect(watch_);
+        // Unlinked until the new component has filled the list: if that
+        // throws, the box holds no reference it is no longer told about.
+        zqComm_ = nullptr;
     }
     if (Value) {
         ComboItems items(this);

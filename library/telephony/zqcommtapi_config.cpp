@@ -3,6 +3,7 @@
 // VARSTRING header, then the configuration bytes.
 #include "zqcommtapi.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -10,15 +11,30 @@ namespace {
 constexpr size_t kHeaderSize = 24;
 constexpr const char* kDeviceClass = "comm/datamodem";
 
-// One index byte followed by a VARSTRING of 2048 bytes.
+// One index byte followed by a VARSTRING of 2048 bytes. The VARSTRING is
+// kept apart, where its fields are aligned, and joined to the index byte
+// only as the record's bytes.
 struct WorkingBlock {
-    std::vector<unsigned char> bytes = std::vector<unsigned char>(1 + kDevConfigSize);
+    unsigned char index = 0;
+    std::vector<unsigned char> var = std::vector<unsigned char>(kDevConfigSize);
     WorkingBlock()
     {
         Var()->dwTotalSize = kDevConfigSize;
         Var()->dwStringFormat = STRINGFORMAT_BINARY;
     }
-    VARSTRING* Var() { return reinterpret_cast<VARSTRING*>(bytes.data() + 1); }
+    VARSTRING* Var() { return reinterpret_cast<VARSTRING*>(var.data()); }
+    std::vector<unsigned char> Record(DWORD size) const
+    {
+        std::vector<unsigned char> r(size + 1);
+        r[0] = index;
+        std::memcpy(r.data() + 1, var.data(), std::min<size_t>(size, var.size()));
+        return r;
+    }
+    void SetRecord(const std::vector<unsigned char>& r, DWORD size)
+    {
+        index = r[0];
+        std::memcpy(var.data(), r.data() + 1, std::min<size_t>(size - 1, var.size()));
+    }
 };
 
 class RegKey {
@@ -71,10 +87,11 @@ void TzqCommTAPI::SaveConfig(HKEY RootKey, const std::string& Key, const std::st
                 + " bytes");
         return;
     }
-    w.bytes[0] = static_cast<unsigned char>(deviceIndex_ & 0xFF);
+    w.index = static_cast<unsigned char>(deviceIndex_ & 0xFF);
+    const std::vector<unsigned char> record = w.Record(needed);
     RegKey key(RootKey, Key);
     if (key.ok())
-        RegSetValueEx(key.get(), ValueName.c_str(), 0, REG_BINARY, w.bytes.data(), needed + 1);
+        RegSetValueEx(key.get(), ValueName.c_str(), 0, REG_BINARY, record.data(), needed + 1);
 }
 
 void TzqCommTAPI::LoadConfig(HKEY RootKey, const std::string& Key, const std::string& ValueName, bool KeepIndex)
@@ -106,23 +123,28 @@ void TzqCommTAPI::LoadConfig(HKEY RootKey, const std::string& Key, const std::st
     }
     const DWORD limit = std::min<DWORD>(w.Var()->dwNeededSize, kDevConfigSize) + 1;
     DWORD size = limit;
+    std::vector<unsigned char> record(limit);
     if (storedSize > limit
-        || RegQueryValueEx(key.get(), ValueName.c_str(), nullptr, &type, w.bytes.data(), &size) != ERROR_SUCCESS) {
+        || RegQueryValueEx(key.get(), ValueName.c_str(), nullptr, &type, record.data(), &size) != ERROR_SUCCESS) {
         ReportTAPIError(6, "Load config Error Device: the record \"" + ValueName + "\" is " + std::to_string(storedSize)
                 + " bytes, more than the " + std::to_string(limit) + " the device configuration takes");
         return;
     }
     // The stored header must describe bytes that the record really holds.
+    if (size < 1 + kHeaderSize) {
+        ReportTAPIError(6, "Load config Error Device: the record \"" + ValueName + "\" is shorter than its header says");
+        return;
+    }
+    w.SetRecord(record, size);
     const VARSTRING* stored = w.Var();
-    if (size < 1 + kHeaderSize || stored->dwStringSize > size - 1 - kHeaderSize) {
+    if (stored->dwStringSize > size - 1 - kHeaderSize) {
         ReportTAPIError(6, "Load config Error Device: the record \"" + ValueName + "\" is shorter than its header says");
         return;
     }
     const DWORD stringSize = stored->dwStringSize;
     if (!KeepIndex)
-        SetDeviceIndex(w.bytes[0]);
-    r = lineSetDevConfig(static_cast<DWORD>(CurrentDeviceID()), w.bytes.data() + 1 + kHeaderSize, stringSize,
-        kDeviceClass);
+        SetDeviceIndex(w.index);
+    r = lineSetDevConfig(static_cast<DWORD>(CurrentDeviceID()), w.var.data() + kHeaderSize, stringSize, kDeviceClass);
     if (r < 0) {
         LastResult = r;
         ReportTAPIError(7, "Load config Error Device");

@@ -39,7 +39,8 @@ TStreamProtocol FlowFromModemBits(uint32_t bits)
 } // namespace
 
 TzqModemDevice::TzqModemDevice(TzqCommTAPI* AOwner)
-    : owner_(AOwner)
+    : QObject(AOwner)
+    , owner_(AOwner)
 {
     SelectDevice(-1);
     inactivityTimeout_ = 10;

@@ -1,0 +1,206 @@
+// The program without a window, run as a child process: a call between the
+// two simulated lines in which the answering side records what it hears,
+// and the command line's own answers.
+#include "eventwait.h"
+#include "mainfrm.h"
+#include "registry.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The child shares this process's registry store, set up before anything
+// touches the registry; the exchange rings quickly there.
+QTemporaryDir& Scratch()
+{
+    static QTemporaryDir dir;
+    return dir;
+}
+
+class OwnRegistry : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        ASSERT_TRUE(Scratch().isValid());
+        setenv("ZQ_REGISTRY_FILE", Scratch().filePath("registry.json").toLocal8Bit().constData(), 1);
+        setenv("ZQ_WAVE_OUT_PCM",
+            ("file:\"" + Scratch().filePath("speakers.raw") + "\",raw").toLocal8Bit().constData(), 1);
+        HKEY k = nullptr;
+        RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\zqcomm\\Telephony\\Simulated", 0, nullptr, 0,
+            KEY_ALL_ACCESS, nullptr, &k, nullptr);
+        const DWORD ringMs = 20;
+        RegSetValueEx(
+            k, "RingIntervalMs", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&ringMs), sizeof ringMs);
+        RegCloseKey(k);
+    }
+};
+[[maybe_unused]] ::testing::Environment* const kOwnRegistry
+    = ::testing::AddGlobalTestEnvironment(new OwnRegistry);
+
+struct ProgramRun {
+    int exitCode = -1;
+    QStringList out;
+    QString err;
+};
+
+ProgramRun RunProgram(const QStringList& args)
+{
+    QProcess p;
+    p.setProgram(QCoreApplication::applicationDirPath() + "/speechdemo");
+    p.setArguments(args);
+    p.start();
+    ProgramRun r;
+    if (!p.waitForStarted() || !p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+        r.err = "did not finish: " + p.errorString();
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromLocal8Bit(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return r;
+}
+
+struct Wav {
+    int hz = 0, bits = 0, channels = 0;
+    std::vector<int16_t> samples;
+    double Seconds() const { return hz ? double(samples.size()) / hz : 0; }
+};
+
+// Reads a PCM WAV file: its format and, for 16-bit data, its samples.
+bool ReadWav(const QString& path, Wav& wav)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray b = f.readAll();
+    if (b.size() < 12 || !b.startsWith("RIFF") || b.mid(8, 4) != "WAVE")
+        return false;
+    auto u32 = [&](qsizetype at) {
+        uint32_t v = 0;
+        std::memcpy(&v, b.constData() + at, 4);
+        return v;
+    };
+    auto u16 = [&](qsizetype at) {
+        uint16_t v = 0;
+        std::memcpy(&v, b.constData() + at, 2);
+        return v;
+    };
+    for (qsizetype at = 12; at + 8 <= b.size();) {
+        const QByteArray id = b.mid(at, 4);
+        const qsizetype size = u32(at + 4);
+        const qsizetype body = at + 8;
+        if (body + size > b.size())
+            return false;
+        if (id == "fmt " && size >= 16) {
+            wav.channels = u16(body + 2);
+            wav.hz = int(u32(body + 4));
+            wav.bits = u16(body + 14);
+        } else if (id == "data") {
+            wav.samples.resize(size_t(size / 2));
+            std::memcpy(wav.samples.data(), b.constData() + body, wav.samples.size() * 2);
+            return wav.hz > 0;
+        }
+        at = body + size + (size & 1);
+    }
+    return false;
+}
+
+double Rms(const std::vector<int16_t>& s)
+{
+    double sum = 0;
+    for (int16_t v : s)
+        sum += double(v) * v;
+    return s.empty() ? 0 : std::sqrt(sum / double(s.size()));
+}
+
+// How long the memo's text is when spoken with the voice the run without a
+// window picks: rendered here through the window's own speech component.
+double MemoSeconds()
+{
+    TForm1 form;
+    const int english = form.cbVoices->findText("English (America)");
+    if (english >= 0)
+        form.cbVoices->setCurrentIndex(english);
+    form.ComboBox1->setCurrentIndex(1);
+    form.Button4Click(form.Button4);
+    const double seconds
+        = double(form.zqSpeech1->RenderedBytes()) / form.zqSpeech1->OutputFormat().nAvgBytesPerSec;
+    form.Button5Click(form.Button5);
+    return seconds;
+}
+
+TEST(Headless, DemoCallDeliversTheSpokenMemoToTheAnsweringLine)
+{
+    const QString wavPath = Scratch().filePath("received.wav");
+    const ProgramRun r = RunProgram({ "--demo", "--record", wavPath, "--timeout", "60" });
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString() << r.out.join('\n').toStdString();
+
+    // Both sides connect, the caller speaks, then the answering side sees
+    // the hang-up; the summary comes last.
+    auto at = [&](const QString& line) { return r.out.indexOf(line); };
+    const int answered = at("[line 2] Connection established");
+    const int connected = at("[line 1] Connection established");
+    const int spoken = at("[line 1] Speaking is finished");
+    const int farEnd = at("[line 2] Line disconnected");
+    ASSERT_GE(answered, 0) << r.out.join('\n').toStdString();
+    ASSERT_GE(connected, 0) << r.out.join('\n').toStdString();
+    ASSERT_GT(spoken, connected) << r.out.join('\n').toStdString();
+    ASSERT_GT(farEnd, spoken) << r.out.join('\n').toStdString();
+    EXPECT_TRUE(r.out.last().startsWith("The answering line received ")) << r.out.last().toStdString();
+    EXPECT_TRUE(r.out.last().endsWith("saved to " + wavPath)) << r.out.last().toStdString();
+
+    Wav wav;
+    ASSERT_TRUE(ReadWav(wavPath, wav));
+    EXPECT_EQ(wav.hz, 8000);
+    EXPECT_EQ(wav.bits, 16);
+    EXPECT_EQ(wav.channels, 1);
+    // All of the speech, with the moments before it starts and after it
+    // ends, and not silence.
+    const double memo = MemoSeconds();
+    ASSERT_GT(memo, 4.0);
+    EXPECT_GE(wav.Seconds(), memo - 0.5) << "memo " << memo << " s";
+    EXPECT_LE(wav.Seconds(), memo + 7.0) << "memo " << memo << " s";
+    EXPECT_GT(Rms(wav.samples), 100.0);
+}
+
+TEST(Headless, HelpExitsZeroWithTheUsage)
+{
+    const ProgramRun r = RunProgram({ "--help" });
+    EXPECT_EQ(r.exitCode, 0);
+    ASSERT_FALSE(r.out.isEmpty());
+    EXPECT_EQ(r.out.first(), "Usage: speechdemo [options]");
+    EXPECT_TRUE(r.out.join('\n').contains("--demo"));
+}
+
+TEST(Headless, UnknownOptionFailsWithAMessage)
+{
+    const ProgramRun r = RunProgram({ "--no-such-option" });
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_TRUE(r.err.contains("speechdemo: unknown option --no-such-option")) << r.err.toStdString();
+    EXPECT_TRUE(r.out.isEmpty());
+}
+
+TEST(Headless, OptionsThatDoNotGoTogetherFail)
+{
+    const ProgramRun r = RunProgram({ "--speak", "--demo" });
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_TRUE(r.err.contains("choose one of")) << r.err.toStdString();
+    const ProgramRun wav = RunProgram({ "--wav", Scratch().filePath("x.wav") });
+    EXPECT_NE(wav.exitCode, 0);
+    EXPECT_TRUE(wav.err.contains("--wav goes with --speak")) << wav.err.toStdString();
+}
+
+} // namespace
