@@ -52,10 +52,11 @@ int main(int argc, char** argv)
         if (!std::strcmp(argv[i], "--call"))
             return RunCall(argc, argv);
         if (!std::strcmp(argv[i], "--help")) {
-            std::printf("Usage: zqlines                 list the line devices\n"
-                        "       zqlines --call NUMBER [--from I] [--to J] [--data] [--hold SECONDS]\n"
-                        "                               wait on device J, dial NUMBER on device I, show the\n"
-                        "                               events and the log, hang up after SECONDS (default 2)\n");
+            std::printf(
+                "Usage: zqlines                 list the line devices\n"
+                "       zqlines --call NUMBER [--from I] [--to J] [--data] [--hold SECONDS]\n"
+                "                               wait on device J, dial NUMBER on device I, show the\n"
+                "                               events and the log, hang up after SECONDS (default 2)\n");
             return 0;
         }
     }

@@ -29,23 +29,22 @@ struct Side {
         line.SetLog(&log);
         line.LogPrefix = std::string("[") + label + "] zqCommTAPI: ";
         line.SetRetries(0);
-        line.OnFatalError = TOnFatalErrorEvent::Bind(this, "fatal",
-            [this](TObject*, Cardinal, Cardinal, const std::string&, bool& raise) {
+        line.OnFatalError = TOnFatalErrorEvent::Bind(
+            this, "fatal", [this](TObject*, Cardinal, Cardinal, const std::string&, bool& raise) {
                 failed = true;
                 raise = false;
             });
-        line.OnCallState = TOnLineCallState::Bind(this, "state", [this](TObject*, Cardinal s, Cardinal d) {
-            Event("call state %08Xh detail %08Xh", s, d);
-        });
-        line.OnLineDoingConnection = TNotifyEvent::Bind(this, "proc", [this](TObject*) { Event("proceeding"); });
+        line.OnCallState = TOnLineCallState::Bind(this, "state",
+            [this](TObject*, Cardinal s, Cardinal d) { Event("call state %08Xh detail %08Xh", s, d); });
+        line.OnLineDoingConnection
+            = TNotifyEvent::Bind(this, "proc", [this](TObject*) { Event("proceeding"); });
         line.OnLineConnected = TNotifyEvent::Bind(this, "conn", [this](TObject*) {
             connected = true;
             Event("connected");
         });
         line.OnLineBusy = TNotifyEvent::Bind(this, "busy", [this](TObject*) { Event("busy"); });
-        line.OnRing = TNotifyRing::Bind(this, "ring", [this](TObject*, bool& answer) {
-            Event(answer ? "ring, answering" : "ring");
-        });
+        line.OnRing = TNotifyRing::Bind(
+            this, "ring", [this](TObject*, bool& answer) { Event(answer ? "ring, answering" : "ring"); });
         line.OnDTMF = TOnDTMFEvent::Bind(this, "dtmf", [this](TObject*, char d) { Event("digit %c", d); });
         line.OnLineDisconnected = TNotifyCallDisconnect::Bind(this, "disc", [this](TObject*, bool remote) {
             disconnected = true;
@@ -53,8 +52,7 @@ struct Side {
         });
     }
 
-    template <class... A>
-    void Event(const char* fmt, A... args)
+    template <class... A> void Event(const char* fmt, A... args)
     {
         std::printf("[%s] event: ", label);
         std::printf(fmt, args...);

@@ -128,7 +128,7 @@ void TzqBaseIO::FatalError(Cardinal ErrorCode, Cardinal Detail, const std::strin
     if (OnFatalError)
         OnFatalError(this, ErrorCode, Detail, ErrorMsg, RaiseException);
     if (log_)
-        log_->WriteLineFmt(0, "Fatal Error: %u, %u, %s", {ErrorCode, Detail, ErrorMsg});
+        log_->WriteLineFmt(0, "Fatal Error: %u, %u, %s", { ErrorCode, Detail, ErrorMsg });
     if (RaiseException && !IsLoading()) {
         if (!ShowOnly)
             throw Exception(ErrorMsg);
@@ -328,7 +328,8 @@ void TzqBaseIO::WriteToTerminal(const void* Buffer, Cardinal Count)
             for (Cardinal i = 0; i <= Count; ++i) {
                 if (i == Count || bytes[i] == 0) {
                     if (i > start)
-                        ReplaceSelection(edit, std::string(reinterpret_cast<const char*>(bytes + start), i - start));
+                        ReplaceSelection(
+                            edit, std::string(reinterpret_cast<const char*>(bytes + start), i - start));
                     start = i + 1;
                 }
             }

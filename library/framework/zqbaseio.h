@@ -55,7 +55,12 @@ class TzqBaseIO : public TComponent {
     Q_PROPERTY(int DeviceIndex READ GetDeviceIndex WRITE SetDeviceIndex)
 public:
     // The terminal usage as the meta-object knows it, for setting by name.
-    enum TTerminalUsageProp { tuNone = ::tuNone, tuSend = ::tuSend, tuReceive = ::tuReceive, tuBoth = ::tuBoth };
+    enum TTerminalUsageProp {
+        tuNone = ::tuNone,
+        tuSend = ::tuSend,
+        tuReceive = ::tuReceive,
+        tuBoth = ::tuBoth
+    };
     Q_ENUM(TTerminalUsageProp)
 
     explicit TzqBaseIO(QObject* AOwner = nullptr);

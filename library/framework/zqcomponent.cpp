@@ -25,7 +25,8 @@ void TPersistent::Assign(const TPersistent* Source)
 
 void TPersistent::AssignTo(TPersistent* Dest) const
 {
-    throw EConvertErrorAssign("Cannot assign a " + ClassName() + " to a " + (Dest ? Dest->ClassName() : "nil"));
+    throw EConvertErrorAssign(
+        "Cannot assign a " + ClassName() + " to a " + (Dest ? Dest->ClassName() : "nil"));
 }
 
 TStrings::~TStrings() = default;

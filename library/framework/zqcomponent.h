@@ -125,10 +125,9 @@ public:
 protected:
     virtual void Notification(QObject* AComponent, TOperation Operation);
     // Called by constructors, base classes first, in declaration order.
-    template <class E>
-    void PublishEvent(const char* Name, E* Field)
+    template <class E> void PublishEvent(const char* Name, E* Field)
     {
-        events_.push_back({Name,
+        events_.push_back({ Name,
             [Field](const std::any& a) {
                 const E* e = std::any_cast<E>(&a);
                 if (e)
@@ -138,7 +137,7 @@ protected:
             [Field](const std::any& a) {
                 const E* e = std::any_cast<E>(&a);
                 return e && Field->Assigned() && *Field == *e;
-            }});
+            } });
     }
     // Every destructor starts with this: the components linked to this one
     // drop their links while it is still whole. Runs once.

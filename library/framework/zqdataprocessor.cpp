@@ -81,7 +81,7 @@ void TzqCustomDataProcessor::DoDataSend(const void* Buffer, int Count)
                 return;
             comm_->SendData(Buffer, Count);
         }
-        WriteLogFmt(2, "DoDataSend: %u bytes", {Count});
+        WriteLogFmt(2, "DoDataSend: %u bytes", { Count });
     } catch (...) {
         // The component reports its own send failures.
     }
@@ -125,7 +125,7 @@ void TzqCustomDataProcessor::FatalError(Cardinal ErrorCode, Cardinal Detail, con
     if (OnFatalError)
         OnFatalError(this, ErrorCode, Detail, ErrorMsg, RaiseException);
     if (log_)
-        log_->WriteLineFmt(0, "Fatal Error: %u, %u, %s", {ErrorCode, Detail, ErrorMsg});
+        log_->WriteLineFmt(0, "Fatal Error: %u, %u, %s", { ErrorCode, Detail, ErrorMsg });
     if (RaiseException)
         throw Exception(ErrorMsg);
 }

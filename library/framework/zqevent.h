@@ -8,8 +8,7 @@
 #include <functional>
 #include <utility>
 
-template <class... Args>
-class TEvent {
+template <class... Args> class TEvent {
 public:
     TEvent() = default;
     TEvent(std::nullptr_t) { }
@@ -27,8 +26,7 @@ public:
 
     // Binds any callable to an identity object and a tag; events made with
     // the same object and tag compare equal.
-    template <class F>
-    static TEvent Bind(const void* object, const void* tag, F&& fn)
+    template <class F> static TEvent Bind(const void* object, const void* tag, F&& fn)
     {
         TEvent e;
         e.object_ = object;

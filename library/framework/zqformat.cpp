@@ -98,12 +98,14 @@ std::string Format(const std::string& fmt, const TVarRecs& args)
         switch (fmt[i]) {
         case 'd': {
             int64_t v = a.AsSigned();
-            std::snprintf(buf, sizeof buf, "%0*lld", prec > 0 ? prec : 1, static_cast<long long>(v < 0 ? -v : v));
+            std::snprintf(
+                buf, sizeof buf, "%0*lld", prec > 0 ? prec : 1, static_cast<long long>(v < 0 ? -v : v));
             piece = (v < 0 ? "-" : "") + std::string(buf);
             break;
         }
         case 'u':
-            std::snprintf(buf, sizeof buf, "%0*llu", prec > 0 ? prec : 1, static_cast<unsigned long long>(a.AsUnsigned()));
+            std::snprintf(buf, sizeof buf, "%0*llu", prec > 0 ? prec : 1,
+                static_cast<unsigned long long>(a.AsUnsigned()));
             piece = buf;
             break;
         case 'x':
@@ -115,7 +117,7 @@ std::string Format(const std::string& fmt, const TVarRecs& args)
         case 'f':
         case 'e':
         case 'g': {
-            const char f[] = {'%', '.', '*', fmt[i], 0};
+            const char f[] = { '%', '.', '*', fmt[i], 0 };
             std::snprintf(buf, sizeof buf, f, prec >= 0 ? prec : 2, a.AsFloat());
             piece = buf;
             break;

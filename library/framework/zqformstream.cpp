@@ -306,8 +306,8 @@ public:
                 ? root_
                 : root_->findChild<QObject*>(QString::fromStdString(f.name));
             if (!target)
-                throw EReadError("Form resource, line " + std::to_string(f.line) + ": no component named \"" + f.name
-                    + "\"");
+                throw EReadError("Form resource, line " + std::to_string(f.line) + ": no component named \""
+                    + f.name + "\"");
             SetReference(f.target, f.property, target, f.line);
         }
         for (TComponent* c : loading_)
@@ -401,7 +401,7 @@ private:
             break;
         case TFormValue::Kind::Ident:
             if (mp.metaType().flags() & QMetaType::PointerToQObject) {
-                fixups_.push_back({o, mp.name(), p.value.text, p.line});
+                fixups_.push_back({ o, mp.name(), p.value.text, p.line });
                 return;
             }
             if (mp.isEnumType()) {
@@ -440,7 +440,8 @@ private:
         const QMetaProperty mp = o->metaObject()->property(o->metaObject()->indexOfProperty(property));
         QVariant v = QVariant::fromValue(target);
         if (!v.convert(mp.metaType()) || !mp.write(o, v))
-            Fail(line, "\"" + target->objectName().toStdString() + "\" does not fit property "
+            Fail(line,
+                "\"" + target->objectName().toStdString() + "\" does not fit property "
                     + property.toStdString());
     }
 
@@ -459,7 +460,8 @@ bool IsToolkitClass(const QMetaObject* m)
     return m->className()[0] == 'Q';
 }
 
-void DescribeProperties(QObject* o, const std::string& prefix, TFormObject& out, const THandlerTable& handlers)
+void DescribeProperties(
+    QObject* o, const std::string& prefix, TFormObject& out, const THandlerTable& handlers)
 {
     const QMetaObject* mo = o->metaObject();
     // The properties the library's classes declare, base classes first.
@@ -505,7 +507,7 @@ void DescribeProperties(QObject* o, const std::string& prefix, TFormObject& out,
         } else {
             continue;
         }
-        out.properties.push_back({name, value, 0});
+        out.properties.push_back({ name, value, 0 });
     }
     if (auto* c = qobject_cast<TComponent*>(o)) {
         for (const std::string& e : c->EventNames()) {
@@ -514,7 +516,7 @@ void DescribeProperties(QObject* o, const std::string& prefix, TFormObject& out,
                     TFormValue value;
                     value.kind = TFormValue::Kind::Ident;
                     value.text = handlerName;
-                    out.properties.push_back({prefix + e, value, 0});
+                    out.properties.push_back({ prefix + e, value, 0 });
                     break;
                 }
             }
@@ -586,7 +588,8 @@ TFormObject WriteForm(QObject* root, const std::string& className, const THandle
         if (qobject_cast<TComponent*>(child))
             objects.push_back(child);
     for (QObject* child : root->findChildren<QObject*>())
-        if (!qobject_cast<TComponent*>(child) && child->isWidgetType() && !IsToolkitClass(child->metaObject()))
+        if (!qobject_cast<TComponent*>(child) && child->isWidgetType()
+            && !IsToolkitClass(child->metaObject()))
             objects.push_back(child);
     for (QObject* c : objects) {
         if (c->objectName().isEmpty())

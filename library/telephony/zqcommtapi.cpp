@@ -70,14 +70,16 @@ struct Registrar {
 void RegisterTelephonyComponents()
 {
     RegisterComponentClass("TzqCommTAPI", [](QObject* owner) { return new TzqCommTAPI(owner); });
-    RegisterEnumMembers({{"svLow", svLow}, {"svMedium", svMedium}, {"svHigh", svHigh}, {"smOff", smOff},
-        {"smCallSetup", smCallSetup}, {"smOn", smOn}, {"smDial", smDial}, {"moPreTerminal", moPreTerminal},
-        {"moPostTerminal", moPostTerminal}, {"moShowIcon", moShowIcon}, {"moErrorControl", moErrorControl},
-        {"moCompression", moCompression}, {"moForcedConnection", moForcedConnection}, {"moWaitTone", moWaitTone},
-        {"spNone", spNone}, {"spXonXoff", spXonXoff}, {"spHardware", spHardware}, {"tsRxChar", tsRxChar},
-        {"tsRxFlag", tsRxFlag}, {"tsTxEmpty", tsTxEmpty}, {"tsCTS", tsCTS}, {"tsDSR", tsDSR}, {"tsRLSD", tsRLSD},
-        {"tsBreak", tsBreak}, {"tsErr", tsErr}, {"tsRing", tsRing}, {"tsRx80Full", tsRx80Full},
-        {"tsEvent1", tsEvent1}, {"tsEvent2", tsEvent2}});
+    RegisterEnumMembers({ { "svLow", svLow }, { "svMedium", svMedium }, { "svHigh", svHigh },
+        { "smOff", smOff }, { "smCallSetup", smCallSetup }, { "smOn", smOn }, { "smDial", smDial },
+        { "moPreTerminal", moPreTerminal }, { "moPostTerminal", moPostTerminal },
+        { "moShowIcon", moShowIcon }, { "moErrorControl", moErrorControl },
+        { "moCompression", moCompression }, { "moForcedConnection", moForcedConnection },
+        { "moWaitTone", moWaitTone }, { "spNone", spNone }, { "spXonXoff", spXonXoff },
+        { "spHardware", spHardware }, { "tsRxChar", tsRxChar }, { "tsRxFlag", tsRxFlag },
+        { "tsTxEmpty", tsTxEmpty }, { "tsCTS", tsCTS }, { "tsDSR", tsDSR }, { "tsRLSD", tsRLSD },
+        { "tsBreak", tsBreak }, { "tsErr", tsErr }, { "tsRing", tsRing }, { "tsRx80Full", tsRx80Full },
+        { "tsEvent1", tsEvent1 }, { "tsEvent2", tsEvent2 } });
 }
 
 TzqCommTAPI::TzqCommTAPI(QObject* AOwner)
@@ -179,8 +181,8 @@ void TzqCommTAPI::EnumDevices()
     AcquireTAPI();
     if (LineAppHandle != 0) {
         for (DWORD id = 0; id < NumDevs; ++id) {
-            LONG r = lineOpen(LineAppHandle, id, &LineHandle, APIVersion, 0, reinterpret_cast<DWORD_PTR>(this),
-                LINECALLPRIVILEGE_NONE, LINEMEDIAMODE_DATAMODEM, nullptr);
+            LONG r = lineOpen(LineAppHandle, id, &LineHandle, APIVersion, 0,
+                reinterpret_cast<DWORD_PTR>(this), LINECALLPRIVILEGE_NONE, LINEMEDIAMODE_DATAMODEM, nullptr);
             LastResult = r;
             if (r < 0)
                 continue;
@@ -378,7 +380,7 @@ void TzqCommTAPI::ConfigDialog()
 void TzqCommTAPI::ReportTAPIError(int Number, const std::string& Msg)
 {
     const std::string text = Format("zqCommLib TAPI error:\r%s\rTAPI Error Code [%Xh]\r%s",
-        {Msg, LastResult, TAPIErrorText(static_cast<DWORD>(LastResult))});
+        { Msg, LastResult, TAPIErrorText(static_cast<DWORD>(LastResult)) });
     FatalError(2, static_cast<Cardinal>(Number), text, false);
 }
 

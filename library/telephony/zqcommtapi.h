@@ -91,7 +91,8 @@ public:
     virtual void WaitForCall();
     virtual void ConfigDialog();
     virtual void MakeCallNoAddress();
-    virtual void LoadConfig(HKEY RootKey, const std::string& Key, const std::string& ValueName, bool KeepIndex);
+    virtual void LoadConfig(
+        HKEY RootKey, const std::string& Key, const std::string& ValueName, bool KeepIndex);
     virtual void SaveConfig(HKEY RootKey, const std::string& Key, const std::string& ValueName);
 
     bool CommActive();
@@ -144,9 +145,9 @@ public:
     TRetryMode RetryMode = rmNone;
     TLineState LineState = lsIdle;
     LONG LastResult = 0;
-    std::atomic<LONG> ReplyArrived {0};
-    std::atomic<LONG> ReplyResult {0};
-    std::atomic<LONG> ReplyRequestID {0};
+    std::atomic<LONG> ReplyArrived { 0 };
+    std::atomic<LONG> ReplyResult { 0 };
+    std::atomic<LONG> ReplyRequestID { 0 };
     int TAPIRefCount = 0;
     bool VoiceCall = false;
     std::string DialableAddress;

@@ -10,8 +10,7 @@
 
 namespace {
 
-template <class T>
-T* As(std::vector<unsigned char>& block)
+template <class T> T* As(std::vector<unsigned char>& block)
 {
     return reinterpret_cast<T*>(block.data());
 }
@@ -31,9 +30,9 @@ std::string TzqCommTAPI::CanonicalAddress()
 {
     std::string s;
     if (countryCode_ != 0)
-        s = Format("+%u ", {countryCode_});
+        s = Format("+%u ", { countryCode_ });
     if (countryCode_ != 0 && !areaCode_.empty())
-        s = Format("%s(%s) ", {s, areaCode_});
+        s = Format("%s(%s) ", { s, areaCode_ });
     if (s.empty())
         s += pulse_ ? "p" : "t";
     return s + phone_;
@@ -56,8 +55,9 @@ void TzqCommTAPI::DoMakeCall(bool NoAddress)
     ShutdownTAPI();
     deviceModem_->SelectDevice(CurrentDeviceID());
     if (deviceModem_->DeviceID() < 0) {
-        ReportTAPIError(6, Format("%s\rDevice index (%d of %d) is not valid",
-                               {"zqTAPI Error: Call was fault", deviceModem_->DeviceID(), DeviceCount()}));
+        ReportTAPIError(6,
+            Format("%s\rDevice index (%d of %d) is not valid",
+                { "zqTAPI Error: Call was fault", deviceModem_->DeviceID(), DeviceCount() }));
         return;
     }
     AcquireTAPI();
@@ -109,7 +109,7 @@ void TzqCommTAPI::DoMakeCall(bool NoAddress)
             }
         }
         if (CallHandle != 0 && Log())
-            Log()->WriteLineFmt(0, "Make Call Out : %s Device: %s", {phone_, CurrentDeviceName()});
+            Log()->WriteLineFmt(0, "Make Call Out : %s Device: %s", { phone_, CurrentDeviceName() });
     }
     if (CallHandle == 0) {
         ShutdownTAPI();
@@ -123,9 +123,10 @@ void TzqCommTAPI::WaitForCall()
     ShutdownTAPI();
     deviceModem_->SelectDevice(CurrentDeviceID());
     if (deviceModem_->DeviceID() < 0) {
-        ReportTAPIError(7, Format("%s\rDevice index (%d of %d) is not valid",
-                               {"zqTAPI Error: Waiting for a incoming call was fault", deviceModem_->DeviceID(),
-                                   DeviceCount()}));
+        ReportTAPIError(7,
+            Format("%s\rDevice index (%d of %d) is not valid",
+                { "zqTAPI Error: Waiting for a incoming call was fault", deviceModem_->DeviceID(),
+                    DeviceCount() }));
         return;
     }
     AcquireTAPI();
@@ -135,7 +136,8 @@ void TzqCommTAPI::WaitForCall()
     VoiceCall = voice_;
     const DWORD mediaMode = voice_ ? LINEMEDIAMODE_INTERACTIVEVOICE : LINEMEDIAMODE_DATAMODEM;
     const LONG r = lineOpen(LineAppHandle, static_cast<DWORD>(CurrentDeviceID()), &LineHandle, APIVersion, 0,
-        reinterpret_cast<DWORD_PTR>(this), LINECALLPRIVILEGE_MONITOR + LINECALLPRIVILEGE_OWNER, mediaMode, nullptr);
+        reinterpret_cast<DWORD_PTR>(this), LINECALLPRIVILEGE_MONITOR + LINECALLPRIVILEGE_OWNER, mediaMode,
+        nullptr);
     LastResult = r;
     if (r < 0) {
         LineHandle = 0;
@@ -143,7 +145,7 @@ void TzqCommTAPI::WaitForCall()
         ReportTAPIError(7, "zqTAPI Error: Waiting for a incoming call was fault");
         return;
     }
-    WriteLogFmt(0, "Device [%s] wait for incoming call ...", {CurrentDeviceName()});
+    WriteLogFmt(0, "Device [%s] wait for incoming call ...", { CurrentDeviceName() });
     RetryCount = 0;
     RetryMode = rmWaitForCall;
     LineState = lsWaiting;
@@ -185,7 +187,7 @@ void TzqCommTAPI::CloseLine()
         }
         if (LineHandle != 0) {
             lineClose(LineHandle);
-            WriteLogFmt(1, "Line closed [%s]", {CurrentDeviceName()});
+            WriteLogFmt(1, "Line closed [%s]", { CurrentDeviceName() });
         }
         LineHandle = 0;
         RingCount = 0;
@@ -378,7 +380,7 @@ void TzqCommTAPI::HandleConnected(HCALL Call)
     deviceModem_->SelectDevice(CurrentDeviceID());
     deviceModem_->Refresh();
     WriteLogFmt(0, "Connected [%u] hCom [%u] CallerID [%s]",
-        {deviceModem_->BaudRateOfConnect(), static_cast<DWORD>(Handle), callerID_});
+        { deviceModem_->BaudRateOfConnect(), static_cast<DWORD>(Handle), callerID_ });
     if (OnLineConnected)
         OnLineConnected(this);
 }
@@ -391,7 +393,7 @@ void TzqCommTAPI::HandleOffering(HCALL Call)
     if (MonitorRing())
         SetMonitorState(MonitorRing(), true);
     if (TraceStates().Contains(tsRing) && OnTraceState)
-        OnTraceState(this, TTraceStates {tsRing});
+        OnTraceState(this, TTraceStates { tsRing });
     bool Answer = RingCount >= ringsBeforeAnswer_;
     if (OnRing)
         OnRing(this, Answer);

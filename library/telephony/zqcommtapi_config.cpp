@@ -41,8 +41,8 @@ class RegKey {
 public:
     RegKey(HKEY root, const std::string& path)
     {
-        ok_ = RegCreateKeyEx(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr,
-                  &key_, nullptr)
+        ok_ = RegCreateKeyEx(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE,
+                  nullptr, &key_, nullptr)
             == ERROR_SUCCESS;
     }
     ~RegKey()
@@ -66,7 +66,7 @@ void TzqCommTAPI::SaveConfig(HKEY RootKey, const std::string& Key, const std::st
     struct Release {
         TzqCommTAPI* c;
         ~Release() { c->ReleaseTAPI(); }
-    } release {this};
+    } release { this };
 
     if (deviceIndex_ < 0 || deviceIndex_ >= DeviceCount()) {
         ReportTAPIError(8, "Save config Error Device");
@@ -83,7 +83,8 @@ void TzqCommTAPI::SaveConfig(HKEY RootKey, const std::string& Key, const std::st
     // cut short: refuse it instead.
     const DWORD needed = w.Var()->dwNeededSize;
     if (needed > kDevConfigSize || w.Var()->dwStringSize > kDevConfigSize - kHeaderSize) {
-        ReportTAPIError(9, "Save config Error Device: the configuration is larger than " + std::to_string(kDevConfigSize)
+        ReportTAPIError(9,
+            "Save config Error Device: the configuration is larger than " + std::to_string(kDevConfigSize)
                 + " bytes");
         return;
     }
@@ -94,13 +95,14 @@ void TzqCommTAPI::SaveConfig(HKEY RootKey, const std::string& Key, const std::st
         RegSetValueEx(key.get(), ValueName.c_str(), 0, REG_BINARY, record.data(), needed + 1);
 }
 
-void TzqCommTAPI::LoadConfig(HKEY RootKey, const std::string& Key, const std::string& ValueName, bool KeepIndex)
+void TzqCommTAPI::LoadConfig(
+    HKEY RootKey, const std::string& Key, const std::string& ValueName, bool KeepIndex)
 {
     AcquireTAPI();
     struct Release {
         TzqCommTAPI* c;
         ~Release() { c->ReleaseTAPI(); }
-    } release {this};
+    } release { this };
 
     if (deviceIndex_ < 0 || deviceIndex_ >= DeviceCount()) {
         ReportTAPIError(5, "Load config Error Device Not Found");
@@ -125,26 +127,31 @@ void TzqCommTAPI::LoadConfig(HKEY RootKey, const std::string& Key, const std::st
     DWORD size = limit;
     std::vector<unsigned char> record(limit);
     if (storedSize > limit
-        || RegQueryValueEx(key.get(), ValueName.c_str(), nullptr, &type, record.data(), &size) != ERROR_SUCCESS) {
-        ReportTAPIError(6, "Load config Error Device: the record \"" + ValueName + "\" is " + std::to_string(storedSize)
+        || RegQueryValueEx(key.get(), ValueName.c_str(), nullptr, &type, record.data(), &size)
+            != ERROR_SUCCESS) {
+        ReportTAPIError(6,
+            "Load config Error Device: the record \"" + ValueName + "\" is " + std::to_string(storedSize)
                 + " bytes, more than the " + std::to_string(limit) + " the device configuration takes");
         return;
     }
     // The stored header must describe bytes that the record really holds.
     if (size < 1 + kHeaderSize) {
-        ReportTAPIError(6, "Load config Error Device: the record \"" + ValueName + "\" is shorter than its header says");
+        ReportTAPIError(
+            6, "Load config Error Device: the record \"" + ValueName + "\" is shorter than its header says");
         return;
     }
     w.SetRecord(record, size);
     const VARSTRING* stored = w.Var();
     if (stored->dwStringSize > size - 1 - kHeaderSize) {
-        ReportTAPIError(6, "Load config Error Device: the record \"" + ValueName + "\" is shorter than its header says");
+        ReportTAPIError(
+            6, "Load config Error Device: the record \"" + ValueName + "\" is shorter than its header says");
         return;
     }
     const DWORD stringSize = stored->dwStringSize;
     if (!KeepIndex)
         SetDeviceIndex(w.index);
-    r = lineSetDevConfig(static_cast<DWORD>(CurrentDeviceID()), w.var.data() + kHeaderSize, stringSize, kDeviceClass);
+    r = lineSetDevConfig(
+        static_cast<DWORD>(CurrentDeviceID()), w.var.data() + kHeaderSize, stringSize, kDeviceClass);
     if (r < 0) {
         LastResult = r;
         ReportTAPIError(7, "Load config Error Device");

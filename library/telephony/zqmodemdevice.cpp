@@ -76,7 +76,8 @@ bool TzqModemDevice::ReadBlock()
 {
     Put32(kTotalSize, kBufferSize);
     Put32(kStringFormat, STRINGFORMAT_BINARY);
-    if (lineGetDevConfig(static_cast<DWORD>(deviceID_), reinterpret_cast<VARSTRING*>(configBuffer_.data()), kDeviceClass)
+    if (lineGetDevConfig(
+            static_cast<DWORD>(deviceID_), reinterpret_cast<VARSTRING*>(configBuffer_.data()), kDeviceClass)
         != 0)
         return false;
     return Get32(kStringSize) <= kBufferSize - kHeader;

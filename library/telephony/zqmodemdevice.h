@@ -28,9 +28,14 @@ enum TModemOption : uint8_t {
 };
 // A set of TModemOption: bit n is member n.
 using TModemOptions = uint8_t;
-constexpr TModemOptions ModemOption(TModemOption o) { return static_cast<TModemOptions>(1u << o); }
-constexpr bool HasOption(TModemOptions set, TModemOption o) { return set & ModemOption(o); }
-
+constexpr TModemOptions ModemOption(TModemOption o)
+{
+    return static_cast<TModemOptions>(1u << o);
+}
+constexpr bool HasOption(TModemOptions set, TModemOption o)
+{
+    return set & ModemOption(o);
+}
 
 // Layout of the configuration block behind the 24-byte VARSTRING header.
 namespace modemblock {

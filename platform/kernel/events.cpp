@@ -50,9 +50,7 @@ DWORD EventObject::Wait(DWORD timeoutMs)
 {
     std::unique_lock lock(mutex_);
     const uint64_t pulsesAtStart = pulses_;
-    auto released = [&] {
-        return signalled_ || (pulses_ != pulsesAtStart && pulsePending_ > 0);
-    };
+    auto released = [&] { return signalled_ || (pulses_ != pulsesAtStart && pulsePending_ > 0); };
     ++waiters_;
     bool ok;
     if (timeoutMs == INFINITE) {
@@ -85,8 +83,7 @@ HANDLE CreateEvent(BOOL manualReset, BOOL initialState)
 }
 
 namespace {
-template <class Fn>
-BOOL WithEvent(HANDLE h, Fn fn)
+template <class Fn> BOOL WithEvent(HANDLE h, Fn fn)
 {
     auto event = LookupKernelObjectAs<EventObject>(h);
     if (!event) {

@@ -11,7 +11,7 @@ public:
     virtual ~KernelObject();
     // Called once by CloseHandle, before the handle is forgotten. Objects
     // complete or cancel work still pending on them here.
-    virtual void OnClose() {}
+    virtual void OnClose() { }
     // Waits until the object is signalled; WAIT_OBJECT_0 or WAIT_TIMEOUT.
     // Objects that cannot be waited for answer WAIT_FAILED.
     virtual DWORD Wait(DWORD timeoutMs);
@@ -23,8 +23,7 @@ HANDLE RegisterKernelObject(std::shared_ptr<KernelObject> object);
 // The object behind a handle, or null (last error ERROR_INVALID_HANDLE).
 std::shared_ptr<KernelObject> LookupKernelObject(HANDLE h);
 
-template <class T>
-std::shared_ptr<T> LookupKernelObjectAs(HANDLE h)
+template <class T> std::shared_ptr<T> LookupKernelObjectAs(HANDLE h)
 {
     return std::dynamic_pointer_cast<T>(LookupKernelObject(h));
 }

@@ -232,7 +232,7 @@ HWND AllocateMessageWindow(WindowProc proc)
     std::lock_guard lock(r.mutex);
     HWND h = reinterpret_cast<HWND>(r.nextWindow);
     r.nextWindow += 0x10;
-    r.windows[h] = {GetCurrentThreadId(), std::make_shared<WindowProc>(std::move(proc))};
+    r.windows[h] = { GetCurrentThreadId(), std::make_shared<WindowProc>(std::move(proc)) };
     return h;
 }
 

@@ -107,7 +107,8 @@ void TThread::Synchronize(const std::function<void()>& fn)
     w.cond.notify_all();
     // The event loop serves the queue too, for a main thread that is idle.
     if (auto* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, [] { CheckSynchronize(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [] { CheckSynchronize(); }, Qt::QueuedConnection);
     std::unique_lock lock(w.mutex);
     w.cond.wait(lock, [&] { return r->done; });
     if (r->error)

@@ -25,9 +25,9 @@ public:
 
 private:
     friend class TThread;
-    std::atomic<bool> terminated_{false};
-    std::atomic<bool> ended_{false};
-    std::atomic<DWORD> threadId_{0};
+    std::atomic<bool> terminated_ { false };
+    std::atomic<bool> ended_ { false };
+    std::atomic<DWORD> threadId_ { 0 };
 };
 
 class TThread {
@@ -52,7 +52,7 @@ public:
     // Set before the thread ends: it then deletes itself after Execute and
     // OnTerminate have run. The object must not be touched afterwards; use
     // Control() to stop or wait for such a thread.
-    std::atomic<bool> FreeOnTerminate{false};
+    std::atomic<bool> FreeOnTerminate { false };
     // Runs on the main thread (through Synchronize) after Execute returns.
     std::function<void()> OnTerminate;
     DWORD ReturnValue = 0;
@@ -70,8 +70,8 @@ protected:
 private:
     static void Run(TThread* self, std::shared_ptr<ThreadControl> control);
     std::shared_ptr<ThreadControl> control_;
-    std::atomic<bool> finished_{false};
-    std::atomic<bool> started_{false};
+    std::atomic<bool> finished_ { false };
+    std::atomic<bool> started_ { false };
     struct StartGate;
     std::shared_ptr<StartGate> gate_;
 };

@@ -68,7 +68,7 @@ constexpr DWORD ERROR_TIMEOUT = 1460;
 // Request block of an overlapped operation. The four counters are 32 bits
 // each, as the serial routines zero "the first 16 bytes" of it.
 struct OVERLAPPED {
-    DWORD Internal = 0;     // status of the pending operation
+    DWORD Internal = 0; // status of the pending operation
     DWORD InternalHigh = 0; // bytes transferred
     DWORD Offset = 0;
     DWORD OffsetHigh = 0;

@@ -61,12 +61,12 @@ ErrorReportHook SetErrorReportHook(ErrorReportHook h)
 
 void ShowApplicationError(const std::string& text)
 {
-    Report(GetForegroundWindow(), {"Application Error", text, MB_ICONSTOP});
+    Report(GetForegroundWindow(), { "Application Error", text, MB_ICONSTOP });
 }
 
 int MessageBox(HWND owner, const std::string& text, const std::string& caption, UINT flags)
 {
-    return Report(owner, {caption, text, flags});
+    return Report(owner, { caption, text, flags });
 }
 
 HWND GetForegroundWindow()

@@ -47,7 +47,8 @@ TEST(NotifyList, BroadcastSurvivesHandlersChangingTheList)
                 mutated = true;
                 // Removes the next entry and appends a new one mid-broadcast.
                 list.Delete(1);
-                list.Add(TNotifyHandler::Bind(&tag[3], nullptr, [&](TzqBaseIO*, int) { order.push_back(3); }));
+                list.Add(
+                    TNotifyHandler::Bind(&tag[3], nullptr, [&](TzqBaseIO*, int) { order.push_back(3); }));
             }
         });
     };
@@ -55,10 +56,10 @@ TEST(NotifyList, BroadcastSurvivesHandlersChangingTheList)
     list.Add(handler(1));
     list.Add(handler(2));
     list.Broadcast(nullptr, 1);
-    EXPECT_EQ(order, (std::vector<int> {0, 2}));
+    EXPECT_EQ(order, (std::vector<int> { 0, 2 }));
     order.clear();
     list.Broadcast(nullptr, 1);
-    EXPECT_EQ(order, (std::vector<int> {0, 2, 3}));
+    EXPECT_EQ(order, (std::vector<int> { 0, 2, 3 }));
 }
 
 TEST(BaseIO, OpenCloseAndActive)
@@ -131,8 +132,8 @@ TEST(BaseIO, FatalErrorConvention)
 
     // A handler that clears RaiseException: logged, returns normally.
     int calls = 0;
-    io.OnFatalError = TOnFatalErrorEvent::Bind(&calls, nullptr,
-        [&](TObject* sender, Cardinal code, Cardinal, const std::string&, bool& raise) {
+    io.OnFatalError = TOnFatalErrorEvent::Bind(
+        &calls, nullptr, [&](TObject* sender, Cardinal code, Cardinal, const std::string&, bool& raise) {
             EXPECT_EQ(sender, &io);
             EXPECT_EQ(code, 7u);
             ++calls;
@@ -166,7 +167,7 @@ TEST(BaseIO, LogPrefixJoinsTheFormatAndEmptyMessagesAreSeparators)
     io.LogPrefix = "pre: ";
     io.WriteLog(1, "");
     io.WriteLog(1, "hello");
-    io.WriteLogFmt(2, "%d%%", {50});
+    io.WriteLogFmt(2, "%d%%", { 50 });
     EXPECT_EQ(log.separators, 1);
     ASSERT_EQ(log.lines.size(), 2u);
     EXPECT_EQ(log.lines[0].text, "pre: hello");
@@ -199,13 +200,13 @@ TEST(BaseIO, DeviceListAndDeviceChanges)
     io.RegisterNotify(TNotifyHandler(&n, &Notices::OnNotify));
     DEV_BROADCAST_HDR volume;
     volume.dbch_devicetype = 2;
-    TMessage m {WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&volume)};
+    TMessage m { WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&volume) };
     EXPECT_FALSE(io.HandleDeviceChange(m));
     DEV_BROADCAST_HDR port;
     port.dbch_devicetype = DBT_DEVTYP_PORT;
     m.LParam = reinterpret_cast<LPARAM>(&port);
     EXPECT_TRUE(io.HandleDeviceChange(m));
-    TMessage nodes {WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0};
+    TMessage nodes { WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0 };
     EXPECT_TRUE(io.HandleDeviceChange(nodes));
     EXPECT_EQ(n.seen.size(), 2u);
     io.SetDeviceIndex(5); // the base ignores the value and tells the listeners

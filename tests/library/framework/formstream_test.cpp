@@ -96,7 +96,7 @@ TEST(FormText, ValuesRoundTrip)
     EXPECT_EQ(o.properties[1].value.kind, TFormValue::Kind::Integer);
     EXPECT_EQ(o.properties[1].value.integer, 0);
     EXPECT_EQ(o.properties[2].value.integer, -12);
-    EXPECT_EQ(o.properties[4].value.members, (std::vector<std::string> {"x", "y"}));
+    EXPECT_EQ(o.properties[4].value.members, (std::vector<std::string> { "x", "y" }));
     EXPECT_TRUE(o.properties[5].value.members.empty());
     EXPECT_EQ(o.properties[6].name, "Sub.Value");
     EXPECT_EQ(ParseForm(WriteFormText(o)).properties[0].value.text, "it's\rx");
@@ -120,7 +120,8 @@ TEST_F(FormStream, MistakesNameTheirLine)
         "Form resource, line 3: property Nonsense does not exist");
     EXPECT_EQ(message("object Form1: TForm1\n  object X: TTestIO\n    Log = Nobody\n  end\nend\n"),
         "Form resource, line 3: no component named \"Nobody\"");
-    EXPECT_EQ(message("object Form1: TForm1\n  object X: TTestIO\n"), "Form resource, line 3: missing \"end\" of object X");
+    EXPECT_EQ(message("object Form1: TForm1\n  object X: TTestIO\n"),
+        "Form resource, line 3: missing \"end\" of object X");
 }
 
 } // namespace

@@ -20,7 +20,7 @@ TEST_F(Processor, LinkingRegistersOnceAndUnlinkingStopsNotices)
     EXPECT_EQ(io.NotifyList->Count(), 1);
     io.Open();
     io.Close();
-    EXPECT_EQ(proc.codes, (std::vector<int> {NOTIFY_OPENED, NOTIFY_CLOSED}));
+    EXPECT_EQ(proc.codes, (std::vector<int> { NOTIFY_OPENED, NOTIFY_CLOSED }));
     ASSERT_EQ(log.lines.size(), 2u);
     EXPECT_EQ(log.lines[0].text, "Medium Opened");
     EXPECT_EQ(log.lines[1].text, "Medium Closed");
@@ -75,10 +75,11 @@ TEST_F(Processor, AHookThatTakesTheSendRestartsTheTimerAndStillLogs)
 {
     proc.SetComm(&io);
     bool isText = true;
-    proc.OnDataSend = TDataSendEvent::Bind(&isText, nullptr, [&](TObject*, const void*, int, bool text, bool& handled) {
-        isText = text;
-        handled = true;
-    });
+    proc.OnDataSend
+        = TDataSendEvent::Bind(&isText, nullptr, [&](TObject*, const void*, int, bool text, bool& handled) {
+              isText = text;
+              handled = true;
+          });
     proc.DoDataSend("abc", 3);
     EXPECT_EQ(io.sent, "");
     EXPECT_FALSE(isText);
@@ -131,8 +132,8 @@ TEST_F(Processor, FatalErrorRaisesEvenWhileLoadingUnlessTheHandlerDeclines)
     ASSERT_EQ(log.lines.size(), 1u);
     EXPECT_EQ(log.lines[0].text, "Fatal Error: 4, 19, zqWave Error: x");
     proc.Loaded();
-    proc.OnFatalError = TOnFatalErrorEvent::Bind(&proc, nullptr,
-        [](TObject*, Cardinal, Cardinal, const std::string&, bool& raise) { raise = false; });
+    proc.OnFatalError = TOnFatalErrorEvent::Bind(
+        &proc, nullptr, [](TObject*, Cardinal, Cardinal, const std::string&, bool& raise) { raise = false; });
     EXPECT_NO_THROW(proc.FatalError(5, 1, "quiet"));
 }
 

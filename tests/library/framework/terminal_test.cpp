@@ -15,7 +15,10 @@ protected:
     QLineEdit edit;
     void SetUp() override { io.SetTerminal(&edit); }
     void TearDown() override { io.SetTerminal(nullptr); }
-    void Receive(const std::string& bytes) { io.DoReceive(bytes.data(), static_cast<Cardinal>(bytes.size())); }
+    void Receive(const std::string& bytes)
+    {
+        io.DoReceive(bytes.data(), static_cast<Cardinal>(bytes.size()));
+    }
 };
 
 TEST_F(Terminal, SendUsageSendsTypedKeysAndShowsNothingReceived)
@@ -74,7 +77,7 @@ TEST_F(Terminal, NulSeparatedPiecesAreJoinedAndReplaceTheSelection)
     Receive(std::string("AB\0CD", 5));
     EXPECT_EQ(edit.text(), "0ABCD3");
     // Nothing beyond the count is read: the piece stops at Count.
-    const char bytes[] = {'E', 'F', 'G'};
+    const char bytes[] = { 'E', 'F', 'G' };
     io.DoReceive(bytes, 2);
     EXPECT_EQ(edit.text(), "0ABCDEF3");
 }

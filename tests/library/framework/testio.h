@@ -17,10 +17,10 @@ public:
     std::vector<LogLine> lines;
     int separators = 0;
     void AddSeparator() override { ++separators; }
-    void WriteLine(int Level, const std::string& Text) override { lines.push_back({Level, Text}); }
+    void WriteLine(int Level, const std::string& Text) override { lines.push_back({ Level, Text }); }
     void WriteLineFmt(int Level, const std::string& Fmt, const TVarRecs& Args) override
     {
-        lines.push_back({Level, Format(Fmt, Args)});
+        lines.push_back({ Level, Format(Fmt, Args) });
     }
 };
 

@@ -74,8 +74,8 @@ TEST(ProcessorTimer, StartTimerFiresOnceAndZeroOnlyStops)
 
 class ThreadedIO : public TestIO {
 public:
-    std::atomic<int> runs {0};
-    std::atomic<bool> untilTerminated {false};
+    std::atomic<int> runs { 0 };
+    std::atomic<bool> untilTerminated { false };
     void ThreadExecute(TzqThreadIO* thread) override
     {
         ++runs;
@@ -112,7 +112,7 @@ TEST(ThreadIO, StopThreadEndsARunningBodyAndSwallowsItsException)
 
 class SyncThread : public TThread {
 public:
-    std::atomic<bool> ran {false};
+    std::atomic<bool> ran { false };
     bool onMain = false;
 
 protected:

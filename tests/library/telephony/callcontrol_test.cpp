@@ -1,8 +1,8 @@
 // Call control between the two simulated lines of the real service: one
 // component dials, the other waits, both in this process.
 #include "eventwait.h"
-#include "messages.h"
 #include "linetest_support.h"
+#include "messages.h"
 #include "registry.h"
 
 #include <gtest/gtest.h>
@@ -44,9 +44,8 @@ public:
                 ignore = false;
         });
         c.OnDTMF = TOnDTMFEvent::Bind(this, "dtmf", [this](TObject*, char d) { digits += d; });
-        c.OnCallState = TOnLineCallState::Bind(this, "state", [this](TObject*, Cardinal s, Cardinal) {
-            events.push_back("state " + std::to_string(s));
-        });
+        c.OnCallState = TOnLineCallState::Bind(this, "state",
+            [this](TObject*, Cardinal s, Cardinal) { events.push_back("state " + std::to_string(s)); });
     }
 };
 
@@ -57,10 +56,11 @@ protected:
         UseOwnRegistry();
         // Rings come quickly here, so waits stay short.
         HKEY k = nullptr;
-        RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\zqcomm\\Telephony\\Simulated", 0, nullptr, 0, KEY_ALL_ACCESS,
-            nullptr, &k, nullptr);
+        RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\zqcomm\\Telephony\\Simulated", 0, nullptr, 0,
+            KEY_ALL_ACCESS, nullptr, &k, nullptr);
         const DWORD ringMs = 20;
-        RegSetValueEx(k, "RingIntervalMs", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&ringMs), sizeof ringMs);
+        RegSetValueEx(
+            k, "RingIntervalMs", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&ringMs), sizeof ringMs);
         RegCloseKey(k);
     }
 
@@ -71,7 +71,7 @@ protected:
 
     void SetUp() override
     {
-        for (TzqCommTAPI* c : {&a, &b}) {
+        for (TzqCommTAPI* c : { &a, &b }) {
             c->OnFatalError = fatals.Event();
             c->EnumDevices();
             c->SetPauseOnRepeat(20);
@@ -140,15 +140,18 @@ TEST_F(CallControl, AVoiceCallConnectsBothSidesAndHangsUpInOrder)
     EXPECT_FALSE(a.CommActive());
     EXPECT_TRUE(logB.Has("zqCommTAPI: Connected [0] hCom [4294967295] CallerID [1001]"));
     // The dialling side's events come in the order the call progressed.
-    auto pos = [&](const std::string& e) { return std::find(ra.events.begin(), ra.events.end(), e) - ra.events.begin(); };
+    auto pos = [&](const std::string& e) {
+        return std::find(ra.events.begin(), ra.events.end(), e) - ra.events.begin();
+    };
     EXPECT_LT(pos("proceeding"), pos("connected"));
 
     a.HangUp();
     EXPECT_EQ(ra.localDisconnects, 1);
     EXPECT_EQ(a.LineAppHandle, 0u);
     const std::vector<std::string> tail(logA.lines.end() - 4, logA.lines.end());
-    EXPECT_EQ(tail, (std::vector<std::string> {"zqCommTAPI: Begin HangUp", "zqCommTAPI: Call closed",
-                        "zqCommTAPI: Line closed [Simulated line 1]", "zqCommTAPI: HangUp"}));
+    EXPECT_EQ(tail,
+        (std::vector<std::string> { "zqCommTAPI: Begin HangUp", "zqCommTAPI: Call closed",
+            "zqCommTAPI: Line closed [Simulated line 1]", "zqCommTAPI: HangUp" }));
     b.SetRetries(0);
     ASSERT_TRUE(zqtest::WaitUntil([&] { return rb.remoteDisconnects == 1; }));
     EXPECT_TRUE(logB.Has("zqCommTAPI: Begin Handle Disconnection"));
@@ -255,7 +258,8 @@ TEST_F(CallControl, NoDeviceSelectedReportsTheDeviceIndex)
     b.WaitForCall();
     ASSERT_EQ(fatals.seen.size(), 2u);
     EXPECT_EQ(fatals.seen[0].detail, 6u);
-    EXPECT_NE(fatals.seen[0].message.find("zqTAPI Error: Call was fault\rDevice index (-1 of 2) is not valid"),
+    EXPECT_NE(
+        fatals.seen[0].message.find("zqTAPI Error: Call was fault\rDevice index (-1 of 2) is not valid"),
         std::string::npos);
     EXPECT_EQ(fatals.seen[1].detail, 7u);
     EXPECT_NE(fatals.seen[1].message.find(

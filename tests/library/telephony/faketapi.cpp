@@ -105,7 +105,7 @@ LONG lineGetIDA(HLINE line, DWORD, HCALL, DWORD, VARSTRING* v, LPCSTR cls)
     if (c == "wave/in/out") {
         if (!d->waveInOut)
             return static_cast<LONG>(LINEERR_NODEVICE);
-        DWORD ids[2] = {d->waveIn, d->waveOut};
+        DWORD ids[2] = { d->waveIn, d->waveOut };
         return PutVar(v, ids, sizeof ids);
     }
     if (c == "wave/out" || c == "wave/in") {

@@ -161,7 +161,8 @@ TEST_F(LineComponent, CommActiveWithoutALineReportsTheOpenFailure)
     line.SetCommActive(true);
     ASSERT_EQ(fatals.seen.size(), 1u);
     EXPECT_EQ(fatals.seen[0].code, 1u);
-    EXPECT_EQ(fatals.seen[0].message.rfind("Device \"PA\" Open Error !!!\r", 0), 0u) << fatals.seen[0].message;
+    EXPECT_EQ(fatals.seen[0].message.rfind("Device \"PA\" Open Error !!!\r", 0), 0u)
+        << fatals.seen[0].message;
     EXPECT_FALSE(line.CommActive());
 }
 
@@ -170,8 +171,9 @@ TEST_F(LineComponent, RegistrationFailuresAreReportedWithTheirNumbers)
     line.AcquireTAPI(); // no devices
     ASSERT_EQ(fatals.seen.size(), 1u);
     EXPECT_EQ(fatals.seen[0].detail, 2u);
-    EXPECT_EQ(fatals.seen[0].message.rfind("zqCommLib TAPI error:\rzqTAPI Fatal Error: no one TAPI devices was found\r"
-                                           "TAPI Error Code [0h]\r",
+    EXPECT_EQ(fatals.seen[0].message.rfind(
+                  "zqCommLib TAPI error:\rzqTAPI Fatal Error: no one TAPI devices was found\r"
+                  "TAPI Error Code [0h]\r",
                   0),
         0u)
         << fatals.seen[0].message;
@@ -243,7 +245,8 @@ TEST_F(ModemSettings, ReadingTheBlock)
 
     EXPECT_EQ(modem()->FlowControl(), spXonXoff); // the soft bit wins
     EXPECT_EQ(modem()->Options(),
-        ModemOption(moErrorControl) | ModemOption(moPreTerminal) | ModemOption(moShowIcon)); // blind dial: no moWaitTone
+        ModemOption(moErrorControl) | ModemOption(moPreTerminal)
+            | ModemOption(moShowIcon)); // blind dial: no moWaitTone
     EXPECT_EQ(modem()->InactivityTimeout(), 33u);
     EXPECT_EQ(modem()->CallFailTimer(), 44u);
     EXPECT_EQ(modem()->GetSpeakerMode(), smCallSetup);
@@ -260,7 +263,8 @@ TEST_F(ModemSettings, WritingTheBlock)
     modem()->SetFlow(spHardware);
     EXPECT_EQ(ConfigAt(0, kDcbFlags) & 0x3304, 0x2004u);
     modem()->SetOptions(ModemOption(moWaitTone) | ModemOption(moCompression) | ModemOption(moPostTerminal));
-    EXPECT_EQ(ConfigAt(0, kPreferredOptions), 0x1000u | MDM_FLOWCONTROL_HARD | MDM_COMPRESSION | MDM_SPEED_ADJUST);
+    EXPECT_EQ(
+        ConfigAt(0, kPreferredOptions), 0x1000u | MDM_FLOWCONTROL_HARD | MDM_COMPRESSION | MDM_SPEED_ADJUST);
     EXPECT_EQ(fake->devices[0].config[kOptionsWord], 0x2);
 
     modem()->SetOptions(0);
@@ -385,7 +389,9 @@ TEST_F(ConfigRecords, RecordsThatDoNotFitAreRefused)
 {
     line.SetDeviceIndex(0);
     HKEY k = nullptr;
-    ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr), 0);
+    ASSERT_EQ(
+        RegCreateKeyEx(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
+        0);
     // Longer than the device's configuration takes.
     std::vector<unsigned char> longRecord(1 + 24 + 500, 0);
     RegSetValueEx(k, "long", 0, REG_BINARY, longRecord.data(), static_cast<DWORD>(longRecord.size()));

@@ -22,7 +22,7 @@ public:
     std::vector<FatalRecord> seen;
     void Handler(TObject*, Cardinal code, Cardinal detail, const std::string& msg, bool& raise)
     {
-        seen.push_back({code, detail, msg});
+        seen.push_back({ code, detail, msg });
         raise = false;
     }
     TOnFatalErrorEvent Event() { return TOnFatalErrorEvent(this, &Fatals::Handler); }
@@ -33,7 +33,10 @@ public:
     std::vector<std::string> lines;
     void AddSeparator() override { lines.push_back("--"); }
     void WriteLine(int, const std::string& Text) override { lines.push_back(Text); }
-    void WriteLineFmt(int, const std::string& Fmt, const TVarRecs& Args) override { lines.push_back(Format(Fmt, Args)); }
+    void WriteLineFmt(int, const std::string& Fmt, const TVarRecs& Args) override
+    {
+        lines.push_back(Format(Fmt, Args));
+    }
     bool Has(const std::string& line) const
     {
         for (const auto& l : lines)

@@ -28,7 +28,7 @@ TEST(Events, PulseReleasesAThreadBlockedOnTheEvent)
 {
     HANDLE e = CreateEvent(FALSE, FALSE);
     auto object = LookupKernelObjectAs<EventObject>(e);
-    std::atomic<bool> released {false};
+    std::atomic<bool> released { false };
     std::thread waiter([&] {
         object->Wait(INFINITE);
         released = true;
@@ -56,9 +56,9 @@ TEST(Messages, RegisteredIdentifiersAreStableAndInRange)
 
 TEST(Messages, PostingNeedsTheQueueAndTheFilterSelects)
 {
-    std::atomic<DWORD> tid {0};
-    std::atomic<bool> queueMade {false};
-    std::atomic<bool> go {false};
+    std::atomic<DWORD> tid { 0 };
+    std::atomic<bool> queueMade { false };
+    std::atomic<bool> go { false };
     std::vector<UINT> got;
     std::thread t([&] {
         tid = GetCurrentThreadId();
@@ -82,7 +82,7 @@ TEST(Messages, PostingNeedsTheQueueAndTheFilterSelects)
     EXPECT_TRUE(PostThreadMessage(tid, 0xC102, 0, 0));
     EXPECT_TRUE(PostThreadMessage(tid, WM_QUIT, 0, 0));
     t.join();
-    EXPECT_EQ(got, (std::vector<UINT> {0xC101, 0xC102}));
+    EXPECT_EQ(got, (std::vector<UINT> { 0xC101, 0xC102 }));
     // The thread has ended: its queue went with it.
     EXPECT_FALSE(PostThreadMessage(tid, 0xC101, 0, 0));
 }
@@ -98,7 +98,7 @@ TEST(Messages, WindowMessagesReachTheirProcedure)
     MSG m;
     ASSERT_TRUE(PeekMessage(&m, nullptr, 0, 0, PM_REMOVE));
     DispatchMessage(&m);
-    EXPECT_EQ(seen, (std::vector<UINT> {WM_USER + 1}));
+    EXPECT_EQ(seen, (std::vector<UINT> { WM_USER + 1 }));
     DeallocateMessageWindow(w);
     EXPECT_FALSE(PostMessage(w, WM_USER, 0, 0));
 }
@@ -140,7 +140,7 @@ TEST(DebugOutput, TheHookSeesEveryLine)
     OutputDebugString("BREAK ...");
     SetDebugOutputHook(old);
     OutputDebugString("unseen");
-    EXPECT_EQ(lines, (std::vector<std::string> {"BREAK ..."}));
+    EXPECT_EQ(lines, (std::vector<std::string> { "BREAK ..." }));
 }
 
 TEST(LastError, TextsForKnownAndUnknownCodes)
