@@ -235,20 +235,35 @@ LONG RegCreateKeyEx(HKEY hKey, const char* lpSubKey, DWORD, char*, DWORD, REGSAM
     return Result(ERROR_SUCCESS);
 }
 
+namespace {
+// The key behind an open handle, when the handle may read it with the given
+// right; otherwise null, with the error in rc.
+const RegKey* KeyToRead(HKEY hKey, REGSAM right, LONG& rc)
+{
+    OpenKey key;
+    if (rc = Describe(hKey, key); rc != Result(ERROR_SUCCESS))
+        return nullptr;
+    if (!(key.access & right)) {
+        rc = Result(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    const RegKey* node = Resolve(RegistryStore::instance().read(), key);
+    if (!node)
+        rc = Result(ERROR_KEY_DELETED);
+    return node;
+}
+} // namespace
+
 LONG RegEnumKeyEx(
     HKEY hKey, DWORD dwIndex, char* lpName, DWORD* lpcchName, DWORD*, char* lpClass, DWORD* lpcchClass, void*)
 {
     if (!lpName || !lpcchName)
         return Result(ERROR_INVALID_PARAMETER);
     auto lock = LockStore();
-    OpenKey key;
-    if (LONG rc = Describe(hKey, key); rc != Result(ERROR_SUCCESS))
-        return rc;
-    if (!(key.access & KEY_ENUMERATE_SUB_KEYS))
-        return Result(ERROR_ACCESS_DENIED);
-    const RegKey* node = Resolve(RegistryStore::instance().read(), key);
+    LONG rc;
+    const RegKey* node = KeyToRead(hKey, KEY_ENUMERATE_SUB_KEYS, rc);
     if (!node)
-        return Result(ERROR_KEY_DELETED);
+        return rc;
     if (dwIndex >= node->subkeys.size())
         return Result(ERROR_NO_MORE_ITEMS);
     const RegKey& sub = *std::next(node->subkeys.begin(), dwIndex)->second;
@@ -267,14 +282,10 @@ LONG RegEnumValue(HKEY hKey, DWORD dwIndex, char* lpValueName, DWORD* lpcchValue
     if (!lpValueName || !lpcchValueName || (lpData && !lpcbData))
         return Result(ERROR_INVALID_PARAMETER);
     auto lock = LockStore();
-    OpenKey key;
-    if (LONG rc = Describe(hKey, key); rc != Result(ERROR_SUCCESS))
-        return rc;
-    if (!(key.access & KEY_QUERY_VALUE))
-        return Result(ERROR_ACCESS_DENIED);
-    const RegKey* node = Resolve(RegistryStore::instance().read(), key);
+    LONG rc;
+    const RegKey* node = KeyToRead(hKey, KEY_QUERY_VALUE, rc);
     if (!node)
-        return Result(ERROR_KEY_DELETED);
+        return rc;
     if (dwIndex >= node->values.size())
         return Result(ERROR_NO_MORE_ITEMS);
     const RegValue& value = node->values[dwIndex];
@@ -288,14 +299,10 @@ LONG RegQueryValueEx(HKEY hKey, const char* lpValueName, DWORD*, DWORD* lpType, 
     if (lpData && !lpcbData)
         return Result(ERROR_INVALID_PARAMETER);
     auto lock = LockStore();
-    OpenKey key;
-    if (LONG rc = Describe(hKey, key); rc != Result(ERROR_SUCCESS))
-        return rc;
-    if (!(key.access & KEY_QUERY_VALUE))
-        return Result(ERROR_ACCESS_DENIED);
-    const RegKey* node = Resolve(RegistryStore::instance().read(), key);
+    LONG rc;
+    const RegKey* node = KeyToRead(hKey, KEY_QUERY_VALUE, rc);
     if (!node)
-        return Result(ERROR_KEY_DELETED);
+        return rc;
     const RegValue* value = node->findValue(lpValueName ? lpValueName : "");
     if (!value)
         return Result(ERROR_FILE_NOT_FOUND);
