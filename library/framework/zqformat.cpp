@@ -93,30 +93,36 @@ std::string Format(const std::string& fmt, const TVarRecs& args)
         if (next >= args.size())
             throw EConvertError("Format: too few arguments for \"" + fmt + "\"");
         const TVarRec& a = args[next++];
-        char buf[64];
+        // Digits of a magnitude, zero-filled to the precision.
+        auto digits = [prec](unsigned long long v, const char* conversion) {
+            char b[32];
+            std::snprintf(b, sizeof b, conversion, v);
+            std::string d = b;
+            if (prec > static_cast<int>(d.size()))
+                d.insert(0, static_cast<size_t>(prec) - d.size(), '0');
+            return d;
+        };
         std::string piece;
         switch (fmt[i]) {
         case 'd': {
-            int64_t v = a.AsSigned();
-            std::snprintf(
-                buf, sizeof buf, "%0*lld", prec > 0 ? prec : 1, static_cast<long long>(v < 0 ? -v : v));
-            piece = (v < 0 ? "-" : "") + std::string(buf);
+            const int64_t v = a.AsSigned();
+            const unsigned long long magnitude
+                = v < 0 ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+            piece = (v < 0 ? "-" : "") + digits(magnitude, "%llu");
             break;
         }
         case 'u':
-            std::snprintf(buf, sizeof buf, "%0*llu", prec > 0 ? prec : 1,
-                static_cast<unsigned long long>(a.AsUnsigned()));
-            piece = buf;
+            piece = digits(a.AsUnsigned(), "%llu");
             break;
         case 'x':
         case 'X':
-            std::snprintf(buf, sizeof buf, fmt[i] == 'X' ? "%0*llX" : "%0*llx", prec > 0 ? prec : 1,
-                static_cast<unsigned long long>(a.AsUnsigned()));
-            piece = buf;
+            piece = digits(a.AsUnsigned(), fmt[i] == 'X' ? "%llX" : "%llx");
             break;
         case 'f':
         case 'e':
         case 'g': {
+            // Wide enough for any double at the largest precision allowed.
+            char buf[512];
             const char f[] = { '%', '.', '*', fmt[i], 0 };
             std::snprintf(buf, sizeof buf, f, prec >= 0 ? prec : 2, a.AsFloat());
             piece = buf;

@@ -391,8 +391,13 @@ void SimExchange::Proceed(const std::shared_ptr<Connection>& conn)
     }
     SimLine* callee = conn->callee;
     if (conn->script.busy || (callee && (callee == a->line_ || callee->leg_))) {
-        SetState(a, LINECALLSTATE_BUSY, LINEBUSYMODE_STATION);
-        End(conn, LINEDISCONNECTMODE_BUSY, LINEDISCONNECTMODE_NORMAL);
+        // The busy signal comes once the exchange has tried the far end.
+        Later(kSwitchingDelayMs, [this, conn] {
+            if (conn->ended)
+                return;
+            SetState(conn->a, LINECALLSTATE_BUSY, LINEBUSYMODE_STATION);
+            End(conn, LINEDISCONNECTMODE_BUSY, LINEDISCONNECTMODE_NORMAL);
+        });
         return;
     }
     bool taken = false;
