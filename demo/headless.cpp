@@ -324,8 +324,10 @@ QString HeadlessHelp()
            "  --timeout SECONDS     give up after this long (default 120)\n"
            "  --verbose             the components' own log on stderr\n"
            "  --help                this text\n"
-           "The simulated exchange connects lines within one program: --call and --wait reach each\n"
-           "other's lines only in --demo or with a real line device.\n";
+           "Two runs reach each other through the simulated exchange: start\n"
+           "  speechdemo --wait --record heard.wav\n"
+           "and, once it waits, in another terminal\n"
+           "  speechdemo --device \"Simulated line 1\" --call 1002 --text \"Hello\"\n";
 }
 
 bool ParseHeadlessOptions(

@@ -400,3 +400,8 @@ LONG RegFlushKey(HKEY hKey)
     OpenKey key;
     return Describe(hKey, key);
 }
+
+std::string RegistryStoreFile()
+{
+    return StoreFilePath().toStdString();
+}

@@ -10,6 +10,7 @@
 #include "win32types.h"
 
 #include <cstdint>
+#include <string>
 
 struct HKEY__;
 using HKEY = HKEY__*;
@@ -96,6 +97,9 @@ LONG RegDeleteValue(HKEY hKey, const char* lpValueName);
 LONG RegDeleteKey(HKEY hKey, const char* lpSubKey);
 
 LONG RegCloseKey(HKEY hKey);
+
+// The file that holds the store (ZQ_REGISTRY_FILE, or the default place).
+std::string RegistryStoreFile();
 
 // Changes are written when they are made; kept for callers that flush.
 LONG RegFlushKey(HKEY hKey);

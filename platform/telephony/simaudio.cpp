@@ -7,18 +7,30 @@
 void LineWaveOut::Write(const void* data, size_t bytes)
 {
     std::shared_ptr<PcmPipe> target;
+    Forward forward;
     {
         std::lock_guard lock(mutex_);
         target = target_;
+        forward = forward_;
     }
     if (target)
         target->Write(data, bytes);
+    else if (forward)
+        forward(data, bytes);
 }
 
 void LineWaveOut::SetTarget(std::shared_ptr<PcmPipe> target)
 {
     std::lock_guard lock(mutex_);
     target_ = std::move(target);
+    forward_ = nullptr;
+}
+
+void LineWaveOut::SetForward(Forward forward)
+{
+    std::lock_guard lock(mutex_);
+    target_ = nullptr;
+    forward_ = std::move(forward);
 }
 
 LineAudio& LineAudioFor(const std::string& key, const std::string& name)

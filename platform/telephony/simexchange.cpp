@@ -200,6 +200,28 @@ void SimLine::Close()
 {
     open_ = false;
     detection_ = 0;
+    listener_.reset();
+}
+
+void SimLine::SetDetection(DWORD ownerMediaModes)
+{
+    detection_ = ownerMediaModes;
+    // While it waits for voice calls, programs elsewhere can reach it.
+    if (!(ownerMediaModes & kVoiceModes)) {
+        listener_.reset();
+        return;
+    }
+    if (listener_)
+        return;
+    SimExchange* ex = ex_;
+    std::weak_ptr<bool> alive = ex->alive_;
+    listener_ = std::make_unique<simremote::Listener>(
+        s_.number, [ex, alive](std::shared_ptr<simremote::Link> link) {
+            if (alive.lock())
+                ex->AcceptRemote(std::move(link));
+        });
+    if (!listener_->Active())
+        listener_.reset();
 }
 
 LONG SimLine::MakeCall(
@@ -235,6 +257,7 @@ void SimLine::SaveDevConfig()
 
 std::vector<tsp::ProviderLine*> SimExchange::Start(tsp::ServiceSink* sink)
 {
+    alive_ = std::make_shared<bool>(true);
     sink_ = sink;
     ringMs_ = RegistryKey(HKEY_LOCAL_MACHINE, kSimulatedKey).Dword("RingIntervalMs", kDefaultRingMs);
     RegistryKey linesKey(HKEY_LOCAL_MACHINE, kSimulatedLinesKey, true);
@@ -286,6 +309,12 @@ std::vector<tsp::ProviderLine*> SimExchange::Start(tsp::ServiceSink* sink)
 
 void SimExchange::Stop()
 {
+    *alive_ = false;
+    for (auto& conn : conns_)
+        if (conn->remote)
+            conn->remote->Close();
+    for (auto& line : lines_)
+        line->listener_.reset();
     for (tsp::TimerId id : timers_)
         sink_->CancelTimer(id);
     timers_.clear();
@@ -345,6 +374,7 @@ std::shared_ptr<SimLeg> SimExchange::PlaceCall(SimLine* from, DWORD requestId, c
     auto conn = std::make_shared<Connection>();
     const DialString dialled = ParseDialString(r.dialable);
     conn->dialledEmpty = r.dialable.empty();
+    conn->dialled = r.dialable;
     conn->callee = LineByNumber(dialled.number);
     conn->script = Overlay(conn->callee ? conn->callee->s_.script : CallScript {}, dialled);
     if (!conn->callee && conn->script.answerRings < 0 && !conn->script.noAnswer)
@@ -385,6 +415,13 @@ void SimExchange::Proceed(const std::shared_ptr<Connection>& conn)
     if (conn->ended || a->state_ != LINECALLSTATE_DIALING)
         return;
     SetState(a, LINECALLSTATE_PROCEEDING, 0);
+    // The dialled line waits in another program: the call goes there.
+    if (!conn->remote && conn->callee && !conn->callee->open_ && !IsDataCall(a->details_)) {
+        if (auto link = simremote::Link::Dial(conn->callee->s_.number)) {
+            DialRemote(conn, std::move(link), conn->dialled);
+            return;
+        }
+    }
     if (conn->dialledEmpty) {
         Connect(conn);
         return;
@@ -470,6 +507,10 @@ void SimExchange::Connect(const std::shared_ptr<Connection>& conn)
     if (conn->b) {
         conn->a->line_->audio_->out->SetTarget(conn->b->line_->audio_->in);
         conn->b->line_->audio_->out->SetTarget(conn->a->line_->audio_->in);
+        // The caller is in another program: what the line plays goes there.
+        if (auto link = conn->remote)
+            conn->b->line_->audio_->out->SetForward(
+                [link](const void* d, size_t n) { link->Send(simremote::kAudio, d, uint32_t(n)); });
     }
     if (conn->script.hangUpMs)
         conn->hangTimer = Timer(conn->script.hangUpMs, [this, conn] {
@@ -549,6 +590,15 @@ void SimExchange::End(const std::shared_ptr<Connection>& conn, DWORD modeA, DWOR
         Disconnect(conn->b, modeB);
     if (modeA)
         Disconnect(conn->a, modeA);
+    // The other program learns of the end (the called side through the
+    // caller's state) and the link goes.
+    if (auto link = conn->remote) {
+        if (!conn->remoteCaller) {
+            const uint32_t mode = modeB ? modeB : LINEDISCONNECTMODE_NORMAL;
+            link->Send(simremote::kEnd, &mode, sizeof mode);
+        }
+        link->Close();
+    }
 }
 
 void SimExchange::Disconnect(const std::shared_ptr<SimLeg>& leg, DWORD mode)
@@ -585,6 +635,11 @@ void SimExchange::SetState(const std::shared_ptr<SimLeg>& leg, DWORD state, DWOR
     leg->state_ = state;
     leg->mode_ = mode;
     sink_->CallStateChanged(leg.get(), state, mode);
+    // The stand-in for a caller in another program: the caller sees it.
+    if (auto conn = leg->conn_.lock(); conn && conn->remoteCaller && leg == conn->a && conn->remote) {
+        const uint32_t values[2] = { state, mode };
+        conn->remote->Send(simremote::kState, values, sizeof values);
+    }
     if (state != LINECALLSTATE_IDLE)
         return;
     leg->ReleasePort();
@@ -598,6 +653,145 @@ void SimExchange::SetState(const std::shared_ptr<SimLeg>& leg, DWORD state, DWOR
             conns_.erase(conn);
         }
     }
+}
+
+// Calls between programs -----------------------------------------------------
+
+void SimExchange::DialRemote(const std::shared_ptr<Connection>& conn, std::shared_ptr<simremote::Link> link,
+    const std::string& dialled)
+{
+    conn->remote = link;
+    std::weak_ptr<Connection> weak = conn;
+    std::weak_ptr<bool> alive = alive_;
+    link->Start(
+        [this, weak, alive](char type, const std::string& payload) {
+            auto conn = weak.lock();
+            if (!conn)
+                return;
+            if (type == simremote::kAudio) {
+                if (conn->a->line_)
+                    conn->a->line_->audio_->in->Write(payload.data(), payload.size());
+                return;
+            }
+            std::lock_guard lock(tsp::ServiceLock());
+            if (!alive.lock() || !*alive.lock() || conn->ended || type != simremote::kState
+                || payload.size() != 8)
+                return;
+            uint32_t values[2];
+            std::memcpy(values, payload.data(), sizeof values);
+            const DWORD state = values[0], mode = values[1];
+            if (state == LINECALLSTATE_DISCONNECTED || state == LINECALLSTATE_IDLE) {
+                End(conn, state == LINECALLSTATE_IDLE ? LINEDISCONNECTMODE_NORMAL : mode, 0);
+            } else if (state == LINECALLSTATE_CONNECTED && !conn->connected) {
+                conn->connected = true;
+                SetState(conn->a, state, mode);
+                auto link = conn->remote;
+                conn->a->line_->audio_->out->SetForward(
+                    [link](const void* d, size_t n) { link->Send(simremote::kAudio, d, uint32_t(n)); });
+            } else if (state != conn->a->state_) {
+                SetState(conn->a, state, mode);
+            }
+        },
+        [this, weak, alive] {
+            auto conn = weak.lock();
+            std::lock_guard lock(tsp::ServiceLock());
+            if (conn && alive.lock() && *alive.lock() && !conn->ended)
+                End(conn, LINEDISCONNECTMODE_NORMAL, 0);
+        });
+    const tsp::CallDetails& d = conn->a->details_;
+    const std::string dial = dialled + '\0' + d.callerId + '\0' + d.callerName;
+    link->Send(simremote::kDial, dial);
+}
+
+void SimExchange::AcceptRemote(std::shared_ptr<simremote::Link> link)
+{
+    // Runs on the listener's thread: only the link's own thread takes the
+    // service lock, when the caller's dial arrives.
+    auto conn = std::make_shared<std::weak_ptr<Connection>>();
+    std::weak_ptr<bool> alive = alive_;
+    std::weak_ptr<simremote::Link> weakLink = link;
+    link->Start(
+        [this, conn, alive, weakLink](char type, const std::string& payload) {
+            if (type == simremote::kAudio) {
+                if (auto c = conn->lock(); c && c->remoteCallerAudio)
+                    c->remoteCallerAudio->out->Write(payload.data(), payload.size());
+                return;
+            }
+            std::lock_guard lock(tsp::ServiceLock());
+            if (!alive.lock() || !*alive.lock())
+                return;
+            if (type == simremote::kDial && conn->expired()) {
+                if (auto l = weakLink.lock())
+                    RemoteDialled(l, payload);
+                for (auto& c : conns_)
+                    if (c->remote == weakLink.lock())
+                        *conn = c;
+            } else if (type == simremote::kEnd && payload.size() == 4) {
+                uint32_t mode;
+                std::memcpy(&mode, payload.data(), 4);
+                if (auto c = conn->lock(); c && !c->ended)
+                    End(c, LINEDISCONNECTMODE_NORMAL, mode);
+            }
+        },
+        [this, conn, alive] {
+            std::lock_guard lock(tsp::ServiceLock());
+            if (auto c = conn->lock(); c && alive.lock() && *alive.lock() && !c->ended)
+                End(c, LINEDISCONNECTMODE_NORMAL, LINEDISCONNECTMODE_NORMAL);
+        });
+}
+
+void SimExchange::RemoteDialled(std::shared_ptr<simremote::Link> link, const std::string& payload)
+{
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t i = 0; i <= payload.size(); ++i)
+        if (i == payload.size() || payload[i] == '\0') {
+            parts.push_back(payload.substr(start, i - start));
+            start = i + 1;
+        }
+    parts.resize(3);
+    const DialString dialled = ParseDialString(parts[0]);
+    SimLine* callee = LineByNumber(dialled.number);
+    if (!callee) {
+        link->Close();
+        return;
+    }
+    auto conn = std::make_shared<Connection>();
+    conn->remote = link;
+    conn->dialled = parts[0];
+    conn->callee = callee;
+    conn->script = Overlay(callee->s_.script, dialled);
+
+    // The caller's line is a stand-in with wave endpoints of its own that
+    // only the link feeds and reads.
+    SimLineSettings s;
+    s.key = "remote";
+    s.name = parts[2].empty() ? parts[1] : parts[2];
+    s.number = parts[1];
+    s.callerId = parts[1];
+    s.callerName = parts[2];
+    conn->remoteCaller = std::make_unique<SimLine>(this, s, DWORD(-1));
+    conn->remoteCaller->devConfig_ = callee->devConfig_;
+    conn->remoteCallerAudio = std::make_unique<LineAudio>();
+    conn->remoteCallerAudio->out = std::make_shared<LineWaveOut>();
+    conn->remoteCallerAudio->in = std::make_shared<PcmPipe>();
+    conn->remoteCaller->audio_ = conn->remoteCallerAudio.get();
+
+    tsp::CallDetails d;
+    d.bearerMode = LINEBEARERMODE_VOICE;
+    d.mediaMode = LINEMEDIAMODE_INTERACTIVEVOICE;
+    d.origin = LINECALLORIGIN_OUTBOUND;
+    d.callerId = s.callerId;
+    d.callerName = s.callerName;
+    d.calledId = dialled.number;
+    d.calledName = callee->s_.name;
+    auto a = std::make_shared<SimLeg>(this, conn->remoteCaller.get(), d);
+    a->state_ = LINECALLSTATE_DIALING;
+    a->released_ = true;
+    a->conn_ = conn;
+    conn->a = a;
+    conns_.insert(conn);
+    Proceed(conn);
 }
 
 std::unique_ptr<tsp::Provider> CreateSimulatedExchange()

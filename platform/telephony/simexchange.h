@@ -32,6 +32,12 @@
 //   ring=T         ring interval of this call
 // T is a time: "250ms", "2s" or a number of seconds ("0.5").
 //
+// A line waiting for voice calls in one program can be called from another
+// program using the same registry store: the waiting program listens on a
+// socket beside the store (line-<number>.sock), and a program dialling that
+// number while its own copy of the line is not in use reaches it there; the
+// call's states and audio cross between the two programs.
+//
 // A called line that an application owns offers the call to it and the
 // application answers; a line nobody owns answers by itself after
 // AnswerAfterRings rings (default 2; 0 = never), as does a number with no

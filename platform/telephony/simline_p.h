@@ -3,6 +3,7 @@
 // call, and the connection between them.
 #include "provider.h"
 #include "simexchange.h"
+#include "simremote_p.h"
 #include "simscript_p.h"
 #include "tapi.h"
 #include "waveendpoints.h"
@@ -17,15 +18,19 @@ class SimExchange;
 class SimLine;
 struct Connection;
 
-// A line's wave-out: what is played goes to the connected peer's wave-in.
+// A line's wave-out: what is played goes to the connected peer's wave-in,
+// or, for a peer in another program, to a function that sends it there.
 class LineWaveOut : public WaveOutEndpoint {
 public:
+    using Forward = std::function<void(const void*, size_t)>;
     void Write(const void* data, size_t bytes) override;
     void SetTarget(std::shared_ptr<PcmPipe> target);
+    void SetForward(Forward forward);
 
 private:
     std::mutex mutex_;
     std::shared_ptr<PcmPipe> target_;
+    Forward forward_;
 };
 
 // A line's wave devices. They stay registered for the life of the process,
@@ -85,6 +90,7 @@ struct Connection {
     std::shared_ptr<SimLeg> b; // called line, null for the answering party
     SimLine* callee = nullptr;
     bool dialledEmpty = false;
+    std::string dialled;
     CallScript script;
     int answerRings = -1;
     DWORD rings = 0;
@@ -92,6 +98,11 @@ struct Connection {
     bool connected = false;
     bool ended = false;
     size_t digitPos = 0;
+    // A call to or from a line of another program: the link to it, and on
+    // the called side the stand-in for the caller's line.
+    std::shared_ptr<simremote::Link> remote;
+    std::unique_ptr<SimLine> remoteCaller;
+    std::unique_ptr<LineAudio> remoteCallerAudio;
 };
 
 class SimLine : public tsp::ProviderLine {
@@ -105,7 +116,7 @@ public:
     tsp::LineCaps Caps() const override;
     LONG Open() override;
     void Close() override;
-    void SetDetection(DWORD ownerMediaModes) override { detection_ = ownerMediaModes; }
+    void SetDetection(DWORD ownerMediaModes) override;
     LONG MakeCall(DWORD requestId, const tsp::MakeCallRequest& request,
         std::shared_ptr<tsp::ProviderCall>* call) override;
     HANDLE OpenCommPort() override;
@@ -121,6 +132,7 @@ public:
     std::shared_ptr<SimLeg> leg_; // the line's call while it is not idle
     std::vector<uint8_t> devConfig_;
     LineAudio* audio_ = nullptr;
+    std::unique_ptr<simremote::Listener> listener_; // while it waits for voice calls
 };
 
 class SimExchange : public tsp::Provider {
@@ -140,8 +152,13 @@ public:
     void SendDigits(const std::shared_ptr<Connection>& conn);
     void DropLeg(const std::shared_ptr<SimLeg>& leg);
     void SetState(const std::shared_ptr<SimLeg>& leg, DWORD state, DWORD mode);
+    // A program dialling one of this program's waiting lines.
+    void AcceptRemote(std::shared_ptr<simremote::Link> link);
 
 private:
+    void DialRemote(const std::shared_ptr<Connection>& conn, std::shared_ptr<simremote::Link> link,
+        const std::string& dialled);
+    void RemoteDialled(std::shared_ptr<simremote::Link> link, const std::string& payload);
     SimLine* LineByNumber(const std::string& number) const;
     void Begin(const std::shared_ptr<Connection>& conn, DWORD requestId);
     void Proceed(const std::shared_ptr<Connection>& conn);
@@ -156,4 +173,8 @@ private:
     std::vector<std::unique_ptr<SimLine>> lines_;
     std::set<std::shared_ptr<Connection>> conns_;
     std::set<tsp::TimerId> timers_;
+
+public:
+    // Cleared by Stop: what another program's link still brings is dropped.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

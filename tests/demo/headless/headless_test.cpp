@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -201,6 +202,45 @@ TEST(Headless, OptionsThatDoNotGoTogetherFail)
     const ProgramRun wav = RunProgram({ "--wav", Scratch().filePath("x.wav") });
     EXPECT_NE(wav.exitCode, 0);
     EXPECT_TRUE(wav.err.contains("--wav goes with --speak")) << wav.err.toStdString();
+}
+
+} // namespace
+
+namespace {
+
+// Two runs of the program, one waiting on line 2 and recording, the other
+// calling it from line 1: the call crosses between the programs.
+TEST(Headless, ACallFromAnotherRunIsAnsweredAndRecorded)
+{
+    const QString wavPath = Scratch().filePath("two-runs.wav");
+    const QString socket = Scratch().filePath("line-1002.sock");
+    QProcess waiting;
+    waiting.setProgram(QCoreApplication::applicationDirPath() + "/speechdemo");
+    waiting.setArguments({ "--wait", "--record", wavPath, "--timeout", "60" });
+    waiting.start();
+    ASSERT_TRUE(waiting.waitForStarted());
+    // The waiting run is reachable once its line's socket exists.
+    ASSERT_TRUE(zqtest::WaitUntil(
+        [&] { return QFileInfo::exists(socket) || waiting.state() == QProcess::NotRunning; }));
+    ASSERT_TRUE(QFileInfo::exists(socket)) << waiting.readAllStandardError().toStdString();
+
+    const ProgramRun caller = RunProgram({ "--device", "Simulated line 1", "--call", "1002", "--text",
+        "Hello from the other program.", "--timeout", "60" });
+    EXPECT_EQ(caller.exitCode, 0) << caller.err.toStdString();
+    EXPECT_TRUE(caller.out.contains("Connection established"));
+    EXPECT_TRUE(caller.out.contains("Speaking is finished"));
+
+    ASSERT_TRUE(waiting.waitForFinished(90000));
+    const QStringList heard
+        = QString::fromLocal8Bit(waiting.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(waiting.exitCode(), 0) << waiting.readAllStandardError().toStdString();
+    EXPECT_TRUE(heard.contains("Connection established"));
+    EXPECT_TRUE(heard.contains("Line disconnected"));
+    Wav wav;
+    ASSERT_TRUE(ReadWav(wavPath, wav));
+    EXPECT_GT(wav.Seconds(), 1.0);
+    EXPECT_GT(Rms(wav.samples), 100.0);
+    EXPECT_FALSE(QFileInfo::exists(socket)); // gone with the wait
 }
 
 } // namespace
