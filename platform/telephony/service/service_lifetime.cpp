@@ -208,7 +208,8 @@ void Service::BroadcastDevicesChanged()
 
 void Service::LineAdded(Provider* provider, ProviderLine* line)
 {
-    if (!started_ || DeviceOf(line) >= 0)
+    // A line reported while its provider starts counts as one of its first.
+    if (DeviceOf(line) >= 0)
         return;
     const DWORD device = AddDevice(provider, line);
     for (auto& [app, a] : apps_)

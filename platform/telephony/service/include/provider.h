@@ -188,7 +188,9 @@ struct AudioFormat {
 
 // The sound of a line's calls in the line's own format; see LINE SOUND above.
 // Called on the wave devices' threads without ServiceLock, never two at
-// once for one direction.
+// once for one direction. A wave device may still hold it for a moment after
+// its line has been removed or its provider stopped: it must not refer to
+// the line or the provider (share what it needs with them instead).
 class LineAudio {
 public:
     virtual ~LineAudio() = default;
