@@ -96,12 +96,6 @@ void Service::UseProviders(std::vector<std::pair<std::string, ProviderFactory>> 
     testProvidersChanged_ = true;
 }
 
-std::string Service::ProviderOf(DWORD device)
-{
-    Guard lock(ServiceLock());
-    return ValidDevice(device) ? devices_[device].provider->Name() : std::string();
-}
-
 bool Service::SettingsChangedLocked() const
 {
     if (testProvidersChanged_ || RegistryStoreFile() != storeFile_)
