@@ -30,7 +30,9 @@
 //   exception: when no application is registered and a provider's settings
 //   changed (Provider::SettingsChanged, the set of enabled providers, or the
 //   registry store in use), the next first use stops every provider and
-//   starts them again; identifiers are then given afresh.
+//   starts them again; identifiers are then given afresh. Providers are not
+//   stopped when the process ends: one that must take leave of a peer (a SIP
+//   unregistration) does so from its own exit handler or lets it expire.
 //   Lines that appear or go later are reported with ServiceSink::LineAdded /
 //   LineRemoved; applications get LINE_CREATE / LINE_REMOVE and the
 //   device-change broadcast (WM_DEVICECHANGE, DBT_DEVNODES_CHANGED).
