@@ -160,7 +160,8 @@ public:
             converter_->Convert(raw_.data(), raw_.size(), &pending_);
         }
         const size_t give = std::min(pending_.size() / outAlign, wantFrames) * outAlign;
-        std::memcpy(data, pending_.data(), give);
+        if (give)
+            std::memcpy(data, pending_.data(), give);
         pending_.erase(pending_.begin(), pending_.begin() + ptrdiff_t(give));
         // What a stalled reader did not take is not kept for ever: the
         // recording stays close to the line.

@@ -81,7 +81,8 @@ std::vector<int16_t> Audio::Played() const
 {
     std::lock_guard lock(mutex_);
     std::vector<int16_t> s(played_.size() / 2);
-    std::memcpy(s.data(), played_.data(), s.size() * 2);
+    if (!s.empty())
+        std::memcpy(s.data(), played_.data(), s.size() * 2);
     return s;
 }
 
