@@ -276,6 +276,40 @@ TEST_P(ZqCommEvents, FailedWaitClosesThePortFromTheEventThread)
     EXPECT_EQ(closed, 1);
 }
 
+TEST_P(ZqCommEvents, ClosingWhileTheEventThreadClosesTearsThePortDownOnce)
+{
+    if (far->IsPair())
+        GTEST_SKIP() << "the pair does not fail";
+    std::atomic<int> closed { 0 };
+    std::atomic<int> releases { 0 };
+    std::atomic<bool> eventThreadReleasing { false };
+    std::atomic<bool> mainClosing { false };
+    comm->RegisterNotify(TNotifyHandler::Bind(&closed, nullptr, [&](TzqBaseIO*, int code) {
+        if (code == NOTIFY_CLOSED)
+            ++closed;
+    }));
+    // The event thread, closing after its failed wait, holds on while the
+    // main thread closes too: until that close has either released the
+    // handle a second time or is blocked waiting for the first close.
+    comm->beforeDestroy = [&] {
+        ++releases;
+        if (IsMainThread())
+            return;
+        eventThreadReleasing = true;
+        WaitWithoutServing([&] { return mainClosing.load(); });
+        WaitWithoutServing([&] { return releases >= 2 || IsSleeping(static_cast<DWORD>(getpid())); });
+    };
+    comm->Open();
+    static_cast<PtyEnd*>(far.get())->CloseMaster();
+    ASSERT_TRUE(WaitWithoutServing([&] { return eventThreadReleasing.load(); }));
+    mainClosing = true;
+    comm->Close();
+    EXPECT_FALSE(comm->IsOpened());
+    EXPECT_EQ(releases, 1);
+    EXPECT_EQ(closed, 1);
+    EXPECT_EQ(comm->ReceiveBuffer, nullptr);
+}
+
 INSTANTIATE_TEST_SUITE_P(Lines, ZqCommEvents, ::testing::Values(false, true),
     [](const auto& info) { return info.param ? "Pty" : "Pair"; });
 
