@@ -310,6 +310,34 @@ TEST_P(ZqCommEvents, ClosingWhileTheEventThreadClosesTearsThePortDownOnce)
     EXPECT_EQ(comm->ReceiveBuffer, nullptr);
 }
 
+TEST_P(ZqCommEvents, AFatalErrorHandlerThatThrowsLeavesThePortWorking)
+{
+    // The receive handler fails, and so does the fatal-error handler that
+    // hears of it: the event ends there, the next one is handled as usual
+    // and the port closes cleanly.
+    int fatals = 0;
+    comm->OnFatalError = TOnFatalErrorEvent::Bind(
+        comm, nullptr, [&](TObject*, Cardinal, Cardinal, const std::string&, bool&) {
+            ++fatals;
+            throw Exception("handler failed too");
+        });
+    comm->OnAfterReceive = TOnReceived::Bind(comm, nullptr, [this](TObject*, const void* b, Cardinal n) {
+        trail.Add("A:" + std::string(static_cast<const char*>(b), n));
+        throw Exception("receiver failed");
+    });
+    comm->Open();
+    const auto msgThread = comm->MsgThread->Control();
+    const auto commThread = comm->CommThread->Control();
+    far->Write("1");
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return fatals == 1; }));
+    far->Write("2");
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return fatals == 2; }));
+    EXPECT_EQ(Received(), "12");
+    EXPECT_FALSE(msgThread->Ended());
+    comm->Close();
+    EXPECT_TRUE(zqtest::WaitUntil([&] { return msgThread->Ended() && commThread->Ended(); }));
+}
+
 INSTANTIATE_TEST_SUITE_P(Lines, ZqCommEvents, ::testing::Values(false, true),
     [](const auto& info) { return info.param ? "Pty" : "Pair"; });
 
