@@ -10,6 +10,7 @@
 #include "zqtapi.h"
 
 #include <atomic>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -176,6 +177,12 @@ public:
     void HandleRemoteDisconnect(HCALL Call);
     void RetryTimerFired(TObject* Sender);
     void LineEvent(DWORD hDevice, DWORD Message, DWORD_PTR Param1, DWORD_PTR Param2, DWORD_PTR Param3);
+    // While a request that makes or answers a call waits for its reply,
+    // the call's state messages are held back: they are handled once the
+    // reply has been (in arrival order), or dropped when the request failed.
+    // Main thread only.
+    void HoldCallStates();
+    void ReleaseCallStates(bool Deliver);
     static void LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
         DWORD_PTR dwParam2, DWORD_PTR dwParam3);
 
@@ -204,6 +211,13 @@ private:
     std::vector<unsigned char> callParams_ = std::vector<unsigned char>(kCallParamsSize);
     std::string callerID_, callerIDName_, calledID_, calledIDName_;
     bool devicesChangePending_ = false;
+    struct HeldLineEvent {
+        DWORD hDevice;
+        DWORD Message;
+        DWORD_PTR Param1, Param2, Param3;
+    };
+    bool holdingCallStates_ = false;
+    std::deque<HeldLineEvent> heldCallStates_;
 };
 
 // Makes the line component and its enumeration members known to form

@@ -24,7 +24,54 @@ std::string TextAt(const std::vector<unsigned char>& block, DWORD offset)
     return std::string(p, strnlen(p, block.size() - offset));
 }
 
+// Holds the call states of a request until its reply has been handled;
+// leaving the scope otherwise (a failure, a report) drops them.
+class CallStateHold {
+public:
+    explicit CallStateHold(TzqCommTAPI& line)
+        : line_(line)
+    {
+        line_.HoldCallStates();
+    }
+    ~CallStateHold()
+    {
+        if (!released_)
+            line_.ReleaseCallStates(false);
+    }
+    CallStateHold(const CallStateHold&) = delete;
+    CallStateHold& operator=(const CallStateHold&) = delete;
+    void Release(bool deliver)
+    {
+        released_ = true;
+        line_.ReleaseCallStates(deliver);
+    }
+
+private:
+    TzqCommTAPI& line_;
+    bool released_ = false;
+};
+
 } // namespace
+
+void TzqCommTAPI::HoldCallStates()
+{
+    holdingCallStates_ = true;
+}
+
+void TzqCommTAPI::ReleaseCallStates(bool Deliver)
+{
+    holdingCallStates_ = false;
+    if (!Deliver) {
+        heldCallStates_.clear();
+        return;
+    }
+    // A held message may start another request, which holds what follows.
+    while (!holdingCallStates_ && !heldCallStates_.empty()) {
+        const HeldLineEvent e = heldCallStates_.front();
+        heldCallStates_.pop_front();
+        LineEvent(e.hDevice, e.Message, e.Param1, e.Param2, e.Param3);
+    }
+}
 
 std::string TzqCommTAPI::CanonicalAddress()
 {
@@ -62,6 +109,7 @@ void TzqCommTAPI::DoMakeCall(bool NoAddress)
     }
     AcquireTAPI();
     deviceModem_->Apply();
+    CallStateHold hold(*this);
 
     VoiceCall = voice_;
     const DWORD mediaMode = voice_ ? LINEMEDIAMODE_INTERACTIVEVOICE : LINEMEDIAMODE_DATAMODEM;
@@ -112,9 +160,12 @@ void TzqCommTAPI::DoMakeCall(bool NoAddress)
             Log()->WriteLineFmt(0, "Make Call Out : %s Device: %s", { phone_, CurrentDeviceName() });
     }
     if (CallHandle == 0) {
+        hold.Release(false);
         ShutdownTAPI();
         ReportTAPIError(6, "zqTAPI Error: Call was fault");
+        return;
     }
+    hold.Release(LastResult == 0);
 }
 
 void TzqCommTAPI::WaitForCall()
@@ -276,9 +327,14 @@ void TzqCommTAPI::LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwInsta
     }
 }
 
-void TzqCommTAPI::LineEvent(DWORD hDevice, DWORD Message, DWORD_PTR Param1, DWORD_PTR Param2, DWORD_PTR)
+void TzqCommTAPI::LineEvent(
+    DWORD hDevice, DWORD Message, DWORD_PTR Param1, DWORD_PTR Param2, DWORD_PTR Param3)
 {
     const HCALL call = static_cast<HCALL>(hDevice);
+    if (holdingCallStates_ && (Message == LINE_CALLSTATE || Message == LINE_CALLINFO)) {
+        heldCallStates_.push_back({ hDevice, Message, Param1, Param2, Param3 });
+        return;
+    }
     switch (Message) {
     case LINE_CALLINFO:
         UpdateCallInfo(call, static_cast<DWORD>(Param1));
@@ -401,6 +457,7 @@ void TzqCommTAPI::HandleOffering(HCALL Call)
         lineDeallocateCall(Call);
         return;
     }
+    CallStateHold hold(*this);
     ResetReply();
     LONG r = lineAnswer(Call, nullptr, 0);
     LastResult = r;
@@ -419,6 +476,7 @@ void TzqCommTAPI::HandleOffering(HCALL Call)
     LineState = lsAnswered;
     WriteLog(0, "Answer");
     CallHandle = Call;
+    hold.Release(true);
 }
 
 void TzqCommTAPI::HandleRemoteDisconnect(HCALL Call)

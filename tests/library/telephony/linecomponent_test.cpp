@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <dlfcn.h>
 
 namespace {
 
@@ -18,15 +17,9 @@ protected:
     static void SetUpTestSuite()
     {
         UseOwnRegistry();
-        const std::string path = ProgramDir() + "/libfaketapi.so";
-        setenv("ZQ_TAPI_LIBRARY", path.c_str(), 1);
-        // Held for the whole run, so the scripted state outlives the
-        // binding's unloading at every shutdown.
-        handle = dlopen(path.c_str(), RTLD_NOW);
-        ASSERT_NE(handle, nullptr) << dlerror();
-        fake = reinterpret_cast<FakeTapi* (*)()>(dlsym(handle, "FakeTapiState"))();
+        fake = UseFakeTapi();
+        ASSERT_NE(fake, nullptr);
     }
-    static inline void* handle = nullptr;
     static inline FakeTapi* fake = nullptr;
 
     Fatals fatals;
