@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -83,6 +84,7 @@ public:
     void EnumDevices() override;
     void DevicesChanged() override;
     void GetPortName(std::string& Name) override;
+    void FatalError(Cardinal ErrorCode, Cardinal Detail, const std::string& ErrorMsg, bool ShowOnly) override;
     void SetEventChar(char Value) override;
     char GetEventChar() override;
 
@@ -216,6 +218,13 @@ private:
         DWORD Message;
         DWORD_PTR Param1, Param2, Param3;
     };
+    // Handles one line message; a failure stops at this boundary and is
+    // reported once.
+    void DispatchLineEvent(
+        DWORD hDevice, DWORD Message, DWORD_PTR Param1, DWORD_PTR Param2, DWORD_PTR Param3);
+    // The exception a report of this component raised, while it travels to
+    // the line callback's boundary: it has been reported already.
+    std::exception_ptr raisedReport_;
     bool holdingCallStates_ = false;
     std::deque<HeldLineEvent> heldCallStates_;
 };

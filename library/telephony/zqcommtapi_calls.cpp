@@ -2,6 +2,7 @@
 // answering, hanging up, and the line callback with its state machine.
 #include "zqcommtapi.h"
 
+#include "errorreport.h"
 #include "messages.h"
 #include "thread.h"
 #include "zqlogfile.h"
@@ -69,7 +70,7 @@ void TzqCommTAPI::ReleaseCallStates(bool Deliver)
     while (!holdingCallStates_ && !heldCallStates_.empty()) {
         const HeldLineEvent e = heldCallStates_.front();
         heldCallStates_.pop_front();
-        LineEvent(e.hDevice, e.Message, e.Param1, e.Param2, e.Param3);
+        DispatchLineEvent(e.hDevice, e.Message, e.Param1, e.Param2, e.Param3);
     }
 }
 
@@ -316,14 +317,50 @@ void TzqCommTAPI::LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwInsta
     auto* self = reinterpret_cast<TzqCommTAPI*>(dwInstance);
     if (!self)
         return;
-    // A report raised while handling a message stops here: the service's
-    // dispatch is no place for an exception.
+    self->DispatchLineEvent(hDevice, dwMessage, dwParam1, dwParam2, dwParam3);
+}
+
+void TzqCommTAPI::FatalError(Cardinal ErrorCode, Cardinal Detail, const std::string& ErrorMsg, bool ShowOnly)
+{
     try {
-        self->LineEvent(hDevice, dwMessage, dwParam1, dwParam2, dwParam3);
-    } catch (const std::exception& e) {
-        self->FatalError(2, 0, e.what(), true);
+        TzqCustomComm::FatalError(ErrorCode, Detail, ErrorMsg, ShowOnly);
     } catch (...) {
-        self->FatalError(2, 0, "zqTAPI Error: unexpected failure in the line callback", true);
+        raisedReport_ = std::current_exception();
+        throw;
+    }
+}
+
+void TzqCommTAPI::DispatchLineEvent(
+    DWORD hDevice, DWORD Message, DWORD_PTR Param1, DWORD_PTR Param2, DWORD_PTR Param3)
+{
+    // The service's dispatch is no place for an exception. One this
+    // component's report raised has reached its handler and the log: it
+    // only still owes the box a program shows for what it did not handle.
+    // Anything else (a program's event handler that failed) is reported
+    // here.
+    try {
+        LineEvent(hDevice, Message, Param1, Param2, Param3);
+    } catch (...) {
+        const std::exception_ptr failure = std::current_exception();
+        const bool reported = failure == raisedReport_;
+        raisedReport_ = nullptr;
+        std::string text = "zqTAPI Error: unexpected failure in the line callback";
+        try {
+            std::rethrow_exception(failure);
+        } catch (const std::exception& e) {
+            text = e.what();
+        } catch (...) {
+        }
+        if (reported) {
+            ShowApplicationError(text);
+            return;
+        }
+        try {
+            FatalError(2, 0, text, true);
+        } catch (...) {
+            // A fatal-error handler that fails as well has had its say.
+            raisedReport_ = nullptr;
+        }
     }
 }
 

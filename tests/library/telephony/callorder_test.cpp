@@ -5,6 +5,8 @@
 #include "faketapi.h"
 #include "linetest_support.h"
 
+#include "errorreport.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -99,6 +101,82 @@ TEST_F(CallOrder, AnAnsweredCallConnectsWhateverTheOrderOfReplyAndStates)
         EXPECT_EQ(line.CallHandle, 0x600u);
         line.HangUp();
     }
+}
+
+// Failures inside the line callback: each is reported once, with one box,
+// and the line goes on.
+class CallbackFailures : public CallOrder {
+protected:
+    int handlerCalls = 0;
+    std::vector<Cardinal> details;
+    std::vector<std::string> boxes;
+    ErrorReportHook savedHook;
+
+    void SetUp() override
+    {
+        CallOrder::SetUp();
+        // The handler lets the report raise, as a program without its own
+        // handling does.
+        line.OnFatalError = TOnFatalErrorEvent::Bind(
+            this, "f", [this](TObject*, Cardinal, Cardinal detail, const std::string&, bool&) {
+                ++handlerCalls;
+                details.push_back(detail);
+            });
+        savedHook = SetErrorReportHook([this](const ErrorReport& r) { boxes.push_back(r.text); });
+    }
+    void TearDown() override
+    {
+        line.OnFatalError = fatals.Event();
+        CallOrder::TearDown();
+        SetErrorReportHook(savedHook);
+    }
+    int FatalLines() const
+    {
+        int n = 0;
+        for (const auto& l : log.lines)
+            n += l.rfind("Fatal Error: ", 0) == 0;
+        return n;
+    }
+};
+
+TEST_F(CallbackFailures, AFailedAnswerIsReportedOnceAndTheOfferedCallReleased)
+{
+    fake->answerResult = static_cast<LONG>(LINEERR_OPERATIONFAILED);
+    line.WaitForCall();
+    FakePost(fake, { LINE_CALLSTATE, LINECALLSTATE_OFFERING, 0, 0, 0x600 });
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return rings == 1 && !boxes.empty(); }));
+    ProcessMessages();
+    EXPECT_EQ(handlerCalls, 1);
+    EXPECT_EQ(details, std::vector<Cardinal> { 9 });
+    EXPECT_EQ(FatalLines(), 1);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find("Aswer on the incoming call was fault"), std::string::npos);
+    EXPECT_EQ(fake->deallocated, 1);
+    EXPECT_EQ(line.CallHandle, 0u);
+    // The line still waits and answers the next offer.
+    fake->answerResult = 0;
+    fake->afterAnswer = { State(LINECALLSTATE_CONNECTED) };
+    FakePost(fake, { LINE_CALLSTATE, LINECALLSTATE_OFFERING, 0, 0, 0x601 });
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return connected == 1; }));
+    EXPECT_EQ(line.CallHandle, 0x601u);
+}
+
+TEST_F(CallbackFailures, AThrowingEventHandlerIsReportedOnceAtTheCallbackBoundary)
+{
+    line.OnLineConnected = TNotifyEvent::Bind(this, "c", [this](TObject*) {
+        ++connected;
+        throw Exception("the program's handler failed");
+    });
+    fake->afterMakeCall = { State(LINECALLSTATE_CONNECTED) };
+    line.SetPhone("1002");
+    line.MakeCall();
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return connected == 1 && !boxes.empty(); }));
+    ProcessMessages();
+    EXPECT_EQ(handlerCalls, 1);
+    EXPECT_EQ(details, std::vector<Cardinal> { 0 });
+    EXPECT_EQ(FatalLines(), 1);
+    EXPECT_EQ(boxes, std::vector<std::string> { "the program's handler failed" });
+    EXPECT_EQ(line.LineState, lsConnected);
 }
 
 } // namespace
