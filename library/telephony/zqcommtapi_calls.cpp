@@ -138,11 +138,18 @@ void TzqCommTAPI::DoMakeCall(bool NoAddress)
             auto* out = As<LINETRANSLATEOUTPUT>(translated);
             out->dwTotalSize = kTranslateOutputSize;
             ResetReply();
-            lineTranslateAddress(LineAppHandle, static_cast<DWORD>(CurrentDeviceID()), APIVersion,
+            r = lineTranslateAddress(LineAppHandle, static_cast<DWORD>(CurrentDeviceID()), APIVersion,
                 canonical.c_str(), 0, 0, out);
-            DialableAddress = TextAt(translated, out->dwDialableStringOffset);
-            WriteLog(0, "Dial: " + phone_ + " Canonical:" + canonical + " Dialable:" + DialableAddress);
-            r = lineMakeCall(LineHandle, &CallHandle, DialableAddress.c_str(), out->dwDestCountry, params);
+            // Without a translation there is nothing to dial: the block
+            // holds only its header, which must not be taken for a number.
+            if (r >= 0 && out->dwDialableStringOffset < sizeof(LINETRANSLATEOUTPUT))
+                r = static_cast<LONG>(LINEERR_INVALADDRESS);
+            if (r >= 0) {
+                DialableAddress = TextAt(translated, out->dwDialableStringOffset);
+                WriteLog(0, "Dial: " + phone_ + " Canonical:" + canonical + " Dialable:" + DialableAddress);
+                r = lineMakeCall(
+                    LineHandle, &CallHandle, DialableAddress.c_str(), out->dwDestCountry, params);
+            }
         }
         LastResult = r;
         if (r < 0) {

@@ -103,6 +103,24 @@ TEST_F(CallOrder, AnAnsweredCallConnectsWhateverTheOrderOfReplyAndStates)
     }
 }
 
+TEST_F(CallOrder, AFailedAddressTranslationIsAFailedCallAndDialsNothing)
+{
+    fake->translateFails = true;
+    line.SetCountryCode(49);
+    line.SetPhone("");
+    line.MakeCall();
+    ASSERT_EQ(fatals.seen.size(), 1u);
+    EXPECT_EQ(fatals.seen[0].detail, 6u);
+    EXPECT_NE(fatals.seen[0].message.find("zqTAPI Error: Call was fault"), std::string::npos);
+    EXPECT_NE(fatals.seen[0].message.find("[80000010h]"), std::string::npos);
+    fatals.seen.clear();
+    EXPECT_TRUE(fake->dialled.empty());
+    EXPECT_EQ(line.LineState, lsIdle);
+    EXPECT_EQ(line.CallHandle, 0u);
+    EXPECT_EQ(fake->openLines, 0);
+    EXPECT_EQ(line.LineAppHandle, 0u);
+}
+
 // Failures inside the line callback: each is reported once, with one box,
 // and the line goes on.
 class CallbackFailures : public CallOrder {

@@ -404,4 +404,18 @@ TEST_F(ConfigRecords, RecordsThatDoNotFitAreRefused)
     EXPECT_EQ(fake->devices[0].config, before);
 }
 
+TEST_F(ConfigRecords, AStoreThatCannotBeWrittenIsReported)
+{
+    line.SetDeviceIndex(0);
+    const std::string store = getenv("ZQ_REGISTRY_FILE");
+    // Nothing can be created below a plain file.
+    setenv("ZQ_REGISTRY_FILE", "/proc/version/registry.json", 1);
+    line.SaveConfig(HKEY_CURRENT_USER, key, "unsaved");
+    setenv("ZQ_REGISTRY_FILE", store.c_str(), 1);
+    ASSERT_EQ(fatals.seen.size(), 1u);
+    EXPECT_EQ(fatals.seen[0].detail, 9u);
+    EXPECT_NE(fatals.seen[0].message.find("Save config Error Device"), std::string::npos);
+    EXPECT_EQ(line.TAPIRefCount, 0);
+}
+
 } // namespace
