@@ -121,6 +121,43 @@ TEST_F(CallOrder, AFailedAddressTranslationIsAFailedCallAndDialsNothing)
     EXPECT_EQ(line.LineAppHandle, 0u);
 }
 
+TEST_F(CallOrder, ADeviceRefreshWaitsUntilTheCallHasClosedTheLine)
+{
+    int refreshed = 0;
+    line.RegisterNotify(
+        TNotifyHandler::Bind(this, "n", [&](TzqBaseIO*, int code) { refreshed += code == 3; }));
+    // A modem arrives; the call's registration already sees it.
+    fake->devices.push_back(fake->devices.front());
+    fake->devices.back().name = "Second modem";
+    fake->afterMakeCall = { State(LINECALLSTATE_CONNECTED) };
+    line.SetPhone("1002");
+    line.MakeCall();
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return connected == 1; }));
+    line.DevicesChanged();
+    EXPECT_EQ(refreshed, 0);
+    EXPECT_EQ(line.DeviceCount(), 1);
+    EXPECT_EQ(line.LineState, lsConnected);
+    EXPECT_EQ(fake->openLines, 1);
+    line.HangUp();
+    EXPECT_EQ(refreshed, 1);
+    EXPECT_EQ(line.DeviceCount(), 2);
+}
+
+TEST_F(CallOrder, ACallThatNeverGoesIdleIsReleasedAfterTheWait)
+{
+    fake->afterMakeCall = { State(LINECALLSTATE_CONNECTED) };
+    fake->dropGoesIdle = false;
+    line.SetPhone("1002");
+    line.MakeCall();
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return connected == 1; }));
+    line.HangUp(); // returns once the bounded wait for idle has run out
+    EXPECT_EQ(fake->drops, 1);
+    EXPECT_EQ(fake->deallocated, 1);
+    EXPECT_EQ(line.CallHandle, 0u);
+    EXPECT_EQ(line.LineState, lsIdle);
+    EXPECT_TRUE(log.Has("zqCommTAPI: Call closed"));
+}
+
 // Failures inside the line callback: each is reported once, with one box,
 // and the line goes on.
 class CallbackFailures : public CallOrder {
