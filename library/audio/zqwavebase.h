@@ -99,6 +99,8 @@ public:
 protected:
     WAVEHDR inHeaderA_ {};
     WAVEHDR inHeaderB_ {};
+    // The input buffer the device hands back next (A first, then in turn).
+    WAVEHDR* nextInHeader_ = nullptr;
     int outputBufferSize_ = 0;
     int inputBufferSize_ = 0;
     Cardinal recordLimit_ = 0;
@@ -114,6 +116,8 @@ protected:
 private:
     void SaveDataPort();
     void RestoreDataPort();
+    // Hands over what an input buffer holds, up to the record limit.
+    void StoreInputBuffer(WAVEHDR* Header);
     void ReportOutputError(MMRESULT Code);
     void ReportInputError(MMRESULT Code);
     std::string OutputErrorMessage(MMRESULT Code);

@@ -178,6 +178,35 @@ TEST_F(WaveLine, WhatOneLinePlaysIsRecordedOnTheOther)
     EXPECT_NE(std::search(got.begin(), got.end(), wave.Data.begin(), wave.Data.end()), got.end());
 }
 
+TEST_F(WaveLine, ARecordingThatReachesItsLimitIsCompleteAndInOrder)
+{
+    // The far end plays longer than the recording lasts, so every buffer up
+    // to the limit holds audio, the last one included.
+    Call(true);
+    TTestWave recorder;
+    EventLog recorderLog;
+    recorderLog.Attach(recorder);
+    recorder.SetzqCommTAPI(&b);
+    recorder.RecordSeconds = 1;
+    recorder.StartRecord();
+    ASSERT_TRUE(recorder.Recording());
+
+    wave.SetzqCommTAPI(&a);
+    wave.Format = Pcm(8000, 1, 16);
+    wave.Data = Pattern(16000 * 3, 9);
+    wave.StartPlay();
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return recorderLog.afterRecord == 1; }));
+    wave.StopPlay();
+    EXPECT_EQ(recorder.Recorded.size(), 16000u);
+    EXPECT_EQ(recorder.RecordedBytes(), 16000u);
+    std::vector<uint8_t> got;
+    std::copy_if(recorder.Recorded.begin(), recorder.Recorded.end(), std::back_inserter(got),
+        [](uint8_t v) { return v != 0; });
+    ASSERT_FALSE(got.empty());
+    // What was recorded of the played audio is one unbroken piece of it.
+    EXPECT_NE(std::search(wave.Data.begin(), wave.Data.end(), got.begin(), got.end()), wave.Data.end());
+}
+
 TEST_F(WaveLine, StopRecordEndsTheRecordingAndRaisesAfterRecord)
 {
     TTestWave recorder;
