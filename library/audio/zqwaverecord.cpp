@@ -55,8 +55,10 @@ void TzqCustomWave::StartRecord()
 
 void TzqCustomWave::StartInputThread()
 {
-    auto* thread = new TWavThread(
-        TWaveHeaderEvent(this, &TzqCustomWave::RecordBufferDone), [this] { DoAfterRecord(); });
+    auto* thread = new TWavThread(TWaveHeaderEvent(this, &TzqCustomWave::RecordBufferDone), [this] {
+        RestorePendingDataPort();
+        DoAfterRecord();
+    });
     inputThread_ = thread->StartWithQueue();
 }
 

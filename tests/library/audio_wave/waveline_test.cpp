@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <atomic>
 
 using namespace wavetest;
 
@@ -120,6 +121,16 @@ TEST_F(WaveLine, AnOpenDataPortIsClosedForPlaybackAndReopenedAfterwards)
 {
     Call(false);
     ASSERT_TRUE(a.CommActive());
+    // The line is the main thread's: its port is reopened there, also when
+    // the playback ends on its own in the wave thread.
+    std::atomic<int> opened { 0 };
+    std::atomic<int> openedOffMain { 0 };
+    a.RegisterNotify(TNotifyHandler::Bind(this, "opened", [&](TzqBaseIO*, int code) {
+        if (code != NOTIFY_OPENED)
+            return;
+        ++opened;
+        openedOffMain += !IsMainThread();
+    }));
     wave.SetzqCommTAPI(&a);
     wave.Data = Pattern(800);
     wave.StartPlay();
@@ -129,6 +140,24 @@ TEST_F(WaveLine, AnOpenDataPortIsClosedForPlaybackAndReopenedAfterwards)
     ASSERT_TRUE(zqtest::WaitUntil([&] { return log.afterPlay == 1; }));
     EXPECT_TRUE(a.CommActive());
     EXPECT_EQ(lines.Count("Medium OPENED!!!"), 1);
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(openedOffMain, 0);
+}
+
+TEST_F(WaveLine, TheDataPortIsRestoredOnTheLineItWasTakenFrom)
+{
+    Call(false);
+    ASSERT_TRUE(a.CommActive());
+    wave.SetzqCommTAPI(&a);
+    wave.Data = Pattern(8000 * 2);
+    wave.StartPlay();
+    ASSERT_FALSE(a.CommActive());
+    // Linked elsewhere while playing: the port still goes back to the line
+    // it was taken from, and only that one.
+    wave.SetzqCommTAPI(&b);
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return log.afterPlay == 1; }));
+    EXPECT_TRUE(a.CommActive());
+    EXPECT_FALSE(b.CommActive());
 }
 
 TEST_F(WaveLine, TheLinesMediumClosingDuringPlaybackStopsIt)
