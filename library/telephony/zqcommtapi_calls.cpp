@@ -345,6 +345,7 @@ void TzqCommTAPI::DispatchLineEvent(
     // only still owes the box a program shows for what it did not handle.
     // Anything else (a program's event handler that failed) is reported
     // here.
+    raisedReport_ = nullptr;
     try {
         LineEvent(hDevice, Message, Param1, Param2, Param3);
     } catch (...) {
