@@ -66,7 +66,8 @@ UINT TzqCustomWave::WaveInDeviceID()
 
 void TzqCustomWave::SaveDataPort()
 {
-    if (TzqCommTAPI* line = zqCommTAPI()) {
+    savedLine_ = zqCommTAPI();
+    if (TzqCommTAPI* line = savedLine_.data()) {
         savedDataPort_ = line->CommActive();
         line->SetCommActive(false);
     }
@@ -74,7 +75,23 @@ void TzqCustomWave::SaveDataPort()
 
 void TzqCustomWave::RestoreDataPort()
 {
-    if (TzqCommTAPI* line = zqCommTAPI())
+    // A device that ends on its own is closed on its wave thread; opening
+    // the line's port runs telephony calls, starts the port's threads and
+    // notifies, all of which belong to the main thread.
+    if (!IsMainThread() && HasApplicationObject()) {
+        restorePending_ = true;
+        return;
+    }
+    restorePending_ = false;
+    if (TzqCommTAPI* line = savedLine_.data())
+        line->SetCommActive(savedDataPort_);
+}
+
+void TzqCustomWave::RestorePendingDataPort()
+{
+    if (!restorePending_.exchange(false))
+        return;
+    if (TzqCommTAPI* line = savedLine_.data())
         line->SetCommActive(savedDataPort_);
 }
 

@@ -10,6 +10,7 @@
 #include "zqwavthread.h"
 
 #include <QFlags>
+#include <QPointer>
 
 #include <atomic>
 #include <cstdint>
@@ -99,10 +100,18 @@ public:
 protected:
     WAVEHDR inHeaderA_ {};
     WAVEHDR inHeaderB_ {};
+    // The input buffer the device hands back next (A first, then in turn).
+    WAVEHDR* nextInHeader_ = nullptr;
     int outputBufferSize_ = 0;
     int inputBufferSize_ = 0;
     Cardinal recordLimit_ = 0;
     bool savedDataPort_ = false;
+    // The line whose data port SaveDataPort closed: the port goes back to
+    // that line, whatever the component is linked to by then.
+    QPointer<TzqCommTAPI> savedLine_;
+    // A restore that came due on a wave thread; it runs on the main thread
+    // with the direction's after-event.
+    std::atomic<bool> restorePending_ { false };
     HWAVEIN waveIn_ = nullptr;
     HWAVEOUT waveOut_ = nullptr;
     WAVEFORMATEX outputFormat_ {};
@@ -114,6 +123,9 @@ protected:
 private:
     void SaveDataPort();
     void RestoreDataPort();
+    void RestorePendingDataPort();
+    // Hands over what an input buffer holds, up to the record limit.
+    void StoreInputBuffer(WAVEHDR* Header);
     void ReportOutputError(MMRESULT Code);
     void ReportInputError(MMRESULT Code);
     std::string OutputErrorMessage(MMRESULT Code);

@@ -49,8 +49,10 @@ void TzqCustomWave::StartPlay()
 
 void TzqCustomWave::StartOutputThread()
 {
-    auto* thread
-        = new TWavThread(TWaveHeaderEvent(this, &TzqCustomWave::PlayBufferDone), [this] { DoAfterPlay(); });
+    auto* thread = new TWavThread(TWaveHeaderEvent(this, &TzqCustomWave::PlayBufferDone), [this] {
+        RestorePendingDataPort();
+        DoAfterPlay();
+    });
     playing_ = true;
     outputThread_ = thread->StartWithQueue();
 }

@@ -55,8 +55,10 @@ void TzqCustomWave::StartRecord()
 
 void TzqCustomWave::StartInputThread()
 {
-    auto* thread = new TWavThread(
-        TWaveHeaderEvent(this, &TzqCustomWave::RecordBufferDone), [this] { DoAfterRecord(); });
+    auto* thread = new TWavThread(TWaveHeaderEvent(this, &TzqCustomWave::RecordBufferDone), [this] {
+        RestorePendingDataPort();
+        DoAfterRecord();
+    });
     inputThread_ = thread->StartWithQueue();
 }
 
@@ -90,13 +92,31 @@ void TzqCustomWave::RecordBufferDone(WAVEHDR* Header)
     // the buffer is handed over.
     const Cardinal count
         = std::min<Cardinal>(Header->dwBytesRecorded, static_cast<Cardinal>(inputBufferSize_));
+    // The buffers come back in the order they were queued: the other one
+    // is the older from now on.
+    nextInHeader_ = Header == &inHeaderA_ ? &inHeaderB_ : &inHeaderA_;
     if (count == 0 || recordedBytes_ + count >= recordLimit_) {
+        // The buffer that reaches the limit still holds recorded audio: it
+        // is stored up to the limit before the newer one is looked at.
+        StoreInputBuffer(Header);
         CloseInput();
         return;
     }
     StoreRecorded(Header->lpData, static_cast<int>(count));
     recordedBytes_ += count;
     waveInAddBuffer(waveIn_, Header, kHeaderSize);
+}
+
+void TzqCustomWave::StoreInputBuffer(WAVEHDR* Header)
+{
+    const Cardinal room = recordLimit_ > recordedBytes_ ? recordLimit_ - recordedBytes_ : 0;
+    const Cardinal count
+        = std::min<Cardinal>({ Header->dwBytesRecorded, static_cast<Cardinal>(inputBufferSize_), room });
+    Header->dwBytesRecorded = 0; // handed over once
+    if (count == 0 || !Header->lpData)
+        return;
+    StoreRecorded(Header->lpData, static_cast<int>(count));
+    recordedBytes_ += count;
 }
 
 void TzqCustomWave::StoreRecorded(const void*, int) { }
@@ -117,16 +137,11 @@ void TzqCustomWave::CloseInput()
         if (waveIn_) {
             waveInReset(waveIn_);
             waveInClose(waveIn_);
-            // What the reset returned of the buffers still queued; at most
-            // one of them is handed over.
-            for (WAVEHDR* h : { &inHeaderA_, &inHeaderB_ }) {
-                const Cardinal count
-                    = std::min<Cardinal>(h->dwBytesRecorded, static_cast<Cardinal>(inputBufferSize_));
-                if (count != 0 && h->lpData) {
-                    StoreRecorded(h->lpData, static_cast<int>(count));
-                    break;
-                }
-            }
+            // What the reset returned of the buffers still queued, older
+            // first, as far as the limit allows.
+            WAVEHDR* older = nextInHeader_ ? nextInHeader_ : &inHeaderA_;
+            StoreInputBuffer(older);
+            StoreInputBuffer(older == &inHeaderA_ ? &inHeaderB_ : &inHeaderA_);
             waveInUnprepareHeader(waveIn_, &inHeaderA_, kHeaderSize);
             waveInUnprepareHeader(waveIn_, &inHeaderB_, kHeaderSize);
         }
@@ -150,6 +165,7 @@ void TzqCustomWave::AllocInputBuffers()
         h->lpData = new char[static_cast<size_t>(inputBufferSize_)];
         h->dwBufferLength = static_cast<DWORD>(inputBufferSize_);
     }
+    nextInHeader_ = &inHeaderA_;
 }
 
 void TzqCustomWave::FreeInputBuffers()

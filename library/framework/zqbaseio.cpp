@@ -100,8 +100,8 @@ void TzqBaseIO::SetActive(bool Value)
 void TzqBaseIO::StartThread()
 {
     ThreadStopped = false;
+    // Only the pointer is kept: the thread may already have freed itself.
     Thread = new TzqThreadIO(this);
-    ThreadControl_ = Thread->Control();
 }
 
 void TzqBaseIO::StopThread()

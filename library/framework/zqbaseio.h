@@ -120,6 +120,9 @@ public:
     void WriteLogFmt(int Level, const std::string& Fmt, const TVarRecs& Args);
     TzqDevice* GetDevice(int Index) const;
     int DeviceCount() const { return static_cast<int>(Devices.size()); }
+    // The I/O thread's stop flag and end, valid while it runs and after it
+    // freed itself; empty when no thread was started.
+    std::shared_ptr<ThreadControl> ThreadControlBlock() const { return ThreadControl_; }
 
     QWidget* Terminal() const { return terminal_; }
     void SetTerminal(QWidget* Value);
@@ -142,6 +145,7 @@ protected:
 
 private:
     friend class TerminalHook;
+    friend class TzqThreadIO;
     bool TerminalKey(char Ch);
     TTerminalUsageProp TerminalUsageProp() const { return static_cast<TTerminalUsageProp>(terminalUsage_); }
     void SetTerminalUsageProp(TTerminalUsageProp v) { SetTerminalUsage(static_cast<TTerminalUsage>(v)); }

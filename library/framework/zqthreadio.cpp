@@ -7,6 +7,9 @@ TzqThreadIO::TzqThreadIO(TzqBaseIO* AIO)
     , IO(AIO)
 {
     FreeOnTerminate = true;
+    // The body may end and free this object before the constructor's caller
+    // runs again: the component gets the control block while it still can.
+    AIO->ThreadControl_ = Control();
     Start();
 }
 

@@ -121,13 +121,12 @@ void TzqCustomComm::Close()
 
 void TzqCustomComm::ClosePort(bool Purge)
 {
+    // The event thread closes the port after a failed wait, possibly while
+    // the main thread closes it too: whoever comes second finds it closed.
+    std::lock_guard lock(*portLock_);
     if (Handle == INVALID_HANDLE_VALUE)
         return;
     StopThread();
-    // The event thread may have closed the port while StopThread waited for
-    // it to finish doing so.
-    if (Handle == INVALID_HANDLE_VALUE)
-        return;
     if (Purge) {
         if (OutQueueCount() > 0)
             PurgeAll();
@@ -165,7 +164,7 @@ void TzqCustomComm::FreeReceiveBuffer()
 void TzqCustomComm::StartThread()
 {
     if (!link_) {
-        link_ = std::make_shared<TCommLink>();
+        link_ = std::make_shared<TCommLink>(portLock_);
         link_->Comm = this;
     }
     if (!MsgThread)

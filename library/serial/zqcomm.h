@@ -13,6 +13,7 @@
 #include <QPointer>
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 class TzqCustomComm : public TzqBaseIO {
@@ -124,4 +125,6 @@ private:
     QObject* monitorDSR_ = nullptr;
     // Shared with the threads of the current open.
     std::shared_ptr<TCommLink> link_;
+    // Held while the port is torn down and by the threads while they call in.
+    std::shared_ptr<std::recursive_mutex> portLock_ = std::make_shared<std::recursive_mutex>();
 };

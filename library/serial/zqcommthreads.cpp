@@ -83,8 +83,13 @@ void TCommThread::Execute()
                     OutputDebugString("111 ...");
                     if (Error != ERROR_INVALID_HANDLE) {
                         std::lock_guard lock(link_->Lock);
-                        if (link_->Comm)
-                            link_->Comm->ClosePort(false);
+                        try {
+                            if (link_->Comm)
+                                link_->Comm->ClosePort(false);
+                        } catch (...) {
+                            // A failing close handler must not keep this
+                            // thread's entry in the link past its end.
+                        }
                     }
                     break;
                 }
@@ -164,10 +169,16 @@ void TMsgThread::Execute()
                 if (link->Comm)
                     link->Comm->HandleComEvent(event);
             };
-            if (HasApplicationObject())
-                TThread::Synchronize(handle);
-            else
-                handle();
+            // The component reports what fails in its handlers; what
+            // escapes that report (a fatal-error handler that throws) ends
+            // the event, not the thread.
+            try {
+                if (HasApplicationObject())
+                    TThread::Synchronize(handle);
+                else
+                    handle();
+            } catch (...) {
+            }
         }
     }
     std::lock_guard lock(link_->Lock);

@@ -21,9 +21,17 @@ extern const UINT QuitComEventMsg;
 // themselves and the component does not wait for them, so each side reaches
 // the other only through here: Comm is cleared by the component's
 // StopThread, a thread clears its own entry as it ends. Whoever holds Lock
-// may call into what it finds.
+// may call into what it finds. Lock is the component's port lock, the same
+// for every open, so that closing the port (on the main thread, or on the
+// event thread after a failed wait) is one step however the two meet.
 struct TCommLink {
-    std::recursive_mutex Lock;
+    explicit TCommLink(std::shared_ptr<std::recursive_mutex> APortLock)
+        : PortLock(std::move(APortLock))
+        , Lock(*PortLock)
+    {
+    }
+    std::shared_ptr<std::recursive_mutex> PortLock;
+    std::recursive_mutex& Lock;
     TzqCustomComm* Comm = nullptr;
     TCommThread* CommThread = nullptr;
     TMsgThread* MsgThread = nullptr;

@@ -10,6 +10,8 @@
 #include "zqtapi.h"
 
 #include <atomic>
+#include <deque>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -82,6 +84,7 @@ public:
     void EnumDevices() override;
     void DevicesChanged() override;
     void GetPortName(std::string& Name) override;
+    void FatalError(Cardinal ErrorCode, Cardinal Detail, const std::string& ErrorMsg, bool ShowOnly) override;
     void SetEventChar(char Value) override;
     char GetEventChar() override;
 
@@ -176,6 +179,12 @@ public:
     void HandleRemoteDisconnect(HCALL Call);
     void RetryTimerFired(TObject* Sender);
     void LineEvent(DWORD hDevice, DWORD Message, DWORD_PTR Param1, DWORD_PTR Param2, DWORD_PTR Param3);
+    // While a request that makes or answers a call waits for its reply,
+    // the call's state messages are held back: they are handled once the
+    // reply has been (in arrival order), or dropped when the request failed.
+    // Main thread only.
+    void HoldCallStates();
+    void ReleaseCallStates(bool Deliver);
     static void LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
         DWORD_PTR dwParam2, DWORD_PTR dwParam3);
 
@@ -204,6 +213,20 @@ private:
     std::vector<unsigned char> callParams_ = std::vector<unsigned char>(kCallParamsSize);
     std::string callerID_, callerIDName_, calledID_, calledIDName_;
     bool devicesChangePending_ = false;
+    struct HeldLineEvent {
+        DWORD hDevice;
+        DWORD Message;
+        DWORD_PTR Param1, Param2, Param3;
+    };
+    // Handles one line message; a failure stops at this boundary and is
+    // reported once.
+    void DispatchLineEvent(
+        DWORD hDevice, DWORD Message, DWORD_PTR Param1, DWORD_PTR Param2, DWORD_PTR Param3);
+    // The exception a report of this component raised, while it travels to
+    // the line callback's boundary: it has been reported already.
+    std::exception_ptr raisedReport_;
+    bool holdingCallStates_ = false;
+    std::deque<HeldLineEvent> heldCallStates_;
 };
 
 // Makes the line component and its enumeration members known to form

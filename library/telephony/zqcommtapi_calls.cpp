@@ -2,6 +2,7 @@
 // answering, hanging up, and the line callback with its state machine.
 #include "zqcommtapi.h"
 
+#include "errorreport.h"
 #include "messages.h"
 #include "thread.h"
 #include "zqlogfile.h"
@@ -24,7 +25,54 @@ std::string TextAt(const std::vector<unsigned char>& block, DWORD offset)
     return std::string(p, strnlen(p, block.size() - offset));
 }
 
+// Holds the call states of a request until its reply has been handled;
+// leaving the scope otherwise (a failure, a report) drops them.
+class CallStateHold {
+public:
+    explicit CallStateHold(TzqCommTAPI& line)
+        : line_(line)
+    {
+        line_.HoldCallStates();
+    }
+    ~CallStateHold()
+    {
+        if (!released_)
+            line_.ReleaseCallStates(false);
+    }
+    CallStateHold(const CallStateHold&) = delete;
+    CallStateHold& operator=(const CallStateHold&) = delete;
+    void Release(bool deliver)
+    {
+        released_ = true;
+        line_.ReleaseCallStates(deliver);
+    }
+
+private:
+    TzqCommTAPI& line_;
+    bool released_ = false;
+};
+
 } // namespace
+
+void TzqCommTAPI::HoldCallStates()
+{
+    holdingCallStates_ = true;
+}
+
+void TzqCommTAPI::ReleaseCallStates(bool Deliver)
+{
+    holdingCallStates_ = false;
+    if (!Deliver) {
+        heldCallStates_.clear();
+        return;
+    }
+    // A held message may start another request, which holds what follows.
+    while (!holdingCallStates_ && !heldCallStates_.empty()) {
+        const HeldLineEvent e = heldCallStates_.front();
+        heldCallStates_.pop_front();
+        DispatchLineEvent(e.hDevice, e.Message, e.Param1, e.Param2, e.Param3);
+    }
+}
 
 std::string TzqCommTAPI::CanonicalAddress()
 {
@@ -62,6 +110,7 @@ void TzqCommTAPI::DoMakeCall(bool NoAddress)
     }
     AcquireTAPI();
     deviceModem_->Apply();
+    CallStateHold hold(*this);
 
     VoiceCall = voice_;
     const DWORD mediaMode = voice_ ? LINEMEDIAMODE_INTERACTIVEVOICE : LINEMEDIAMODE_DATAMODEM;
@@ -89,11 +138,18 @@ void TzqCommTAPI::DoMakeCall(bool NoAddress)
             auto* out = As<LINETRANSLATEOUTPUT>(translated);
             out->dwTotalSize = kTranslateOutputSize;
             ResetReply();
-            lineTranslateAddress(LineAppHandle, static_cast<DWORD>(CurrentDeviceID()), APIVersion,
+            r = lineTranslateAddress(LineAppHandle, static_cast<DWORD>(CurrentDeviceID()), APIVersion,
                 canonical.c_str(), 0, 0, out);
-            DialableAddress = TextAt(translated, out->dwDialableStringOffset);
-            WriteLog(0, "Dial: " + phone_ + " Canonical:" + canonical + " Dialable:" + DialableAddress);
-            r = lineMakeCall(LineHandle, &CallHandle, DialableAddress.c_str(), out->dwDestCountry, params);
+            // Without a translation there is nothing to dial: the block
+            // holds only its header, which must not be taken for a number.
+            if (r >= 0 && out->dwDialableStringOffset < sizeof(LINETRANSLATEOUTPUT))
+                r = static_cast<LONG>(LINEERR_INVALADDRESS);
+            if (r >= 0) {
+                DialableAddress = TextAt(translated, out->dwDialableStringOffset);
+                WriteLog(0, "Dial: " + phone_ + " Canonical:" + canonical + " Dialable:" + DialableAddress);
+                r = lineMakeCall(
+                    LineHandle, &CallHandle, DialableAddress.c_str(), out->dwDestCountry, params);
+            }
         }
         LastResult = r;
         if (r < 0) {
@@ -112,9 +168,12 @@ void TzqCommTAPI::DoMakeCall(bool NoAddress)
             Log()->WriteLineFmt(0, "Make Call Out : %s Device: %s", { phone_, CurrentDeviceName() });
     }
     if (CallHandle == 0) {
+        hold.Release(false);
         ShutdownTAPI();
         ReportTAPIError(6, "zqTAPI Error: Call was fault");
+        return;
     }
+    hold.Release(LastResult == 0);
 }
 
 void TzqCommTAPI::WaitForCall()
@@ -265,20 +324,62 @@ void TzqCommTAPI::LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwInsta
     auto* self = reinterpret_cast<TzqCommTAPI*>(dwInstance);
     if (!self)
         return;
-    // A report raised while handling a message stops here: the service's
-    // dispatch is no place for an exception.
+    self->DispatchLineEvent(hDevice, dwMessage, dwParam1, dwParam2, dwParam3);
+}
+
+void TzqCommTAPI::FatalError(Cardinal ErrorCode, Cardinal Detail, const std::string& ErrorMsg, bool ShowOnly)
+{
     try {
-        self->LineEvent(hDevice, dwMessage, dwParam1, dwParam2, dwParam3);
-    } catch (const std::exception& e) {
-        self->FatalError(2, 0, e.what(), true);
+        TzqCustomComm::FatalError(ErrorCode, Detail, ErrorMsg, ShowOnly);
     } catch (...) {
-        self->FatalError(2, 0, "zqTAPI Error: unexpected failure in the line callback", true);
+        raisedReport_ = std::current_exception();
+        throw;
     }
 }
 
-void TzqCommTAPI::LineEvent(DWORD hDevice, DWORD Message, DWORD_PTR Param1, DWORD_PTR Param2, DWORD_PTR)
+void TzqCommTAPI::DispatchLineEvent(
+    DWORD hDevice, DWORD Message, DWORD_PTR Param1, DWORD_PTR Param2, DWORD_PTR Param3)
+{
+    // The service's dispatch is no place for an exception. One this
+    // component's report raised has reached its handler and the log: it
+    // only still owes the box a program shows for what it did not handle.
+    // Anything else (a program's event handler that failed) is reported
+    // here.
+    raisedReport_ = nullptr;
+    try {
+        LineEvent(hDevice, Message, Param1, Param2, Param3);
+    } catch (...) {
+        const std::exception_ptr failure = std::current_exception();
+        const bool reported = failure == raisedReport_;
+        raisedReport_ = nullptr;
+        std::string text = "zqTAPI Error: unexpected failure in the line callback";
+        try {
+            std::rethrow_exception(failure);
+        } catch (const std::exception& e) {
+            text = e.what();
+        } catch (...) {
+        }
+        if (reported) {
+            ShowApplicationError(text);
+            return;
+        }
+        try {
+            FatalError(2, 0, text, true);
+        } catch (...) {
+            // A fatal-error handler that fails as well has had its say.
+            raisedReport_ = nullptr;
+        }
+    }
+}
+
+void TzqCommTAPI::LineEvent(
+    DWORD hDevice, DWORD Message, DWORD_PTR Param1, DWORD_PTR Param2, DWORD_PTR Param3)
 {
     const HCALL call = static_cast<HCALL>(hDevice);
+    if (holdingCallStates_ && (Message == LINE_CALLSTATE || Message == LINE_CALLINFO)) {
+        heldCallStates_.push_back({ hDevice, Message, Param1, Param2, Param3 });
+        return;
+    }
     switch (Message) {
     case LINE_CALLINFO:
         UpdateCallInfo(call, static_cast<DWORD>(Param1));
@@ -401,6 +502,7 @@ void TzqCommTAPI::HandleOffering(HCALL Call)
         lineDeallocateCall(Call);
         return;
     }
+    CallStateHold hold(*this);
     ResetReply();
     LONG r = lineAnswer(Call, nullptr, 0);
     LastResult = r;
@@ -419,6 +521,7 @@ void TzqCommTAPI::HandleOffering(HCALL Call)
     LineState = lsAnswered;
     WriteLog(0, "Answer");
     CallHandle = Call;
+    hold.Release(true);
 }
 
 void TzqCommTAPI::HandleRemoteDisconnect(HCALL Call)

@@ -41,9 +41,9 @@ class RegKey {
 public:
     RegKey(HKEY root, const std::string& path)
     {
-        ok_ = RegCreateKeyEx(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE,
-                  nullptr, &key_, nullptr)
-            == ERROR_SUCCESS;
+        result_ = RegCreateKeyEx(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+            KEY_READ | KEY_WRITE, nullptr, &key_, nullptr);
+        ok_ = result_ == ERROR_SUCCESS;
     }
     ~RegKey()
     {
@@ -51,10 +51,12 @@ public:
             RegCloseKey(key_);
     }
     bool ok() const { return ok_; }
+    LONG result() const { return result_; }
     HKEY get() const { return key_; }
 
 private:
     HKEY key_ = nullptr;
+    LONG result_ = 0;
     bool ok_ = false;
 };
 
@@ -90,9 +92,18 @@ void TzqCommTAPI::SaveConfig(HKEY RootKey, const std::string& Key, const std::st
     }
     w.index = static_cast<unsigned char>(deviceIndex_ & 0xFF);
     const std::vector<unsigned char> record = w.Record(needed);
-    RegKey key(RootKey, Key);
-    if (key.ok())
-        RegSetValueEx(key.get(), ValueName.c_str(), 0, REG_BINARY, record.data(), needed + 1);
+    LONG stored = static_cast<LONG>(ERROR_ACCESS_DENIED);
+    {
+        RegKey key(RootKey, Key);
+        stored = key.ok()
+            ? RegSetValueEx(key.get(), ValueName.c_str(), 0, REG_BINARY, record.data(), needed + 1)
+            : key.result();
+    }
+    if (stored != ERROR_SUCCESS) {
+        // The code line of the report carries the store's error.
+        LastResult = stored;
+        ReportTAPIError(9, "Save config Error Device");
+    }
 }
 
 void TzqCommTAPI::LoadConfig(

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <atomic>
 
 using namespace wavetest;
 
@@ -120,6 +121,16 @@ TEST_F(WaveLine, AnOpenDataPortIsClosedForPlaybackAndReopenedAfterwards)
 {
     Call(false);
     ASSERT_TRUE(a.CommActive());
+    // The line is the main thread's: its port is reopened there, also when
+    // the playback ends on its own in the wave thread.
+    std::atomic<int> opened { 0 };
+    std::atomic<int> openedOffMain { 0 };
+    a.RegisterNotify(TNotifyHandler::Bind(this, "opened", [&](TzqBaseIO*, int code) {
+        if (code != NOTIFY_OPENED)
+            return;
+        ++opened;
+        openedOffMain += !IsMainThread();
+    }));
     wave.SetzqCommTAPI(&a);
     wave.Data = Pattern(800);
     wave.StartPlay();
@@ -129,6 +140,24 @@ TEST_F(WaveLine, AnOpenDataPortIsClosedForPlaybackAndReopenedAfterwards)
     ASSERT_TRUE(zqtest::WaitUntil([&] { return log.afterPlay == 1; }));
     EXPECT_TRUE(a.CommActive());
     EXPECT_EQ(lines.Count("Medium OPENED!!!"), 1);
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(openedOffMain, 0);
+}
+
+TEST_F(WaveLine, TheDataPortIsRestoredOnTheLineItWasTakenFrom)
+{
+    Call(false);
+    ASSERT_TRUE(a.CommActive());
+    wave.SetzqCommTAPI(&a);
+    wave.Data = Pattern(8000 * 2);
+    wave.StartPlay();
+    ASSERT_FALSE(a.CommActive());
+    // Linked elsewhere while playing: the port still goes back to the line
+    // it was taken from, and only that one.
+    wave.SetzqCommTAPI(&b);
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return log.afterPlay == 1; }));
+    EXPECT_TRUE(a.CommActive());
+    EXPECT_FALSE(b.CommActive());
 }
 
 TEST_F(WaveLine, TheLinesMediumClosingDuringPlaybackStopsIt)
@@ -176,6 +205,35 @@ TEST_F(WaveLine, WhatOneLinePlaysIsRecordedOnTheOther)
         [](uint8_t v) { return v != 0; });
     EXPECT_EQ(got.size(), wave.Data.size());
     EXPECT_NE(std::search(got.begin(), got.end(), wave.Data.begin(), wave.Data.end()), got.end());
+}
+
+TEST_F(WaveLine, ARecordingThatReachesItsLimitIsCompleteAndInOrder)
+{
+    // The far end plays longer than the recording lasts, so every buffer up
+    // to the limit holds audio, the last one included.
+    Call(true);
+    TTestWave recorder;
+    EventLog recorderLog;
+    recorderLog.Attach(recorder);
+    recorder.SetzqCommTAPI(&b);
+    recorder.RecordSeconds = 1;
+    recorder.StartRecord();
+    ASSERT_TRUE(recorder.Recording());
+
+    wave.SetzqCommTAPI(&a);
+    wave.Format = Pcm(8000, 1, 16);
+    wave.Data = Pattern(16000 * 3, 9);
+    wave.StartPlay();
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return recorderLog.afterRecord == 1; }));
+    wave.StopPlay();
+    EXPECT_EQ(recorder.Recorded.size(), 16000u);
+    EXPECT_EQ(recorder.RecordedBytes(), 16000u);
+    std::vector<uint8_t> got;
+    std::copy_if(recorder.Recorded.begin(), recorder.Recorded.end(), std::back_inserter(got),
+        [](uint8_t v) { return v != 0; });
+    ASSERT_FALSE(got.empty());
+    // What was recorded of the played audio is one unbroken piece of it.
+    EXPECT_NE(std::search(wave.Data.begin(), wave.Data.end(), got.begin(), got.end()), wave.Data.end());
 }
 
 TEST_F(WaveLine, StopRecordEndsTheRecordingAndRaisesAfterRecord)

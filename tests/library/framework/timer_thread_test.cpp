@@ -89,14 +89,20 @@ public:
 
 TEST(ThreadIO, StopThreadAfterTheThreadFreedItself)
 {
-    ThreadedIO io;
-    io.StartThread();
-    auto control = io.Thread->Control();
-    control->WaitFor(); // ended and released itself
-    EXPECT_TRUE(control->Ended());
-    io.StopThread(); // returns at once, touches nothing freed
-    io.StopThread();
-    EXPECT_EQ(io.runs, 1);
+    // A body that returns at once lets the thread end and free itself while
+    // StartThread is still returning: neither it nor StopThread may touch the
+    // thread object then. Many rounds give the race a chance to show.
+    for (int round = 0; round < 200; ++round) {
+        ThreadedIO io;
+        io.StartThread();
+        auto control = io.ThreadControlBlock();
+        ASSERT_TRUE(control);
+        control->WaitFor(); // ended and released itself
+        EXPECT_TRUE(control->Ended());
+        io.StopThread(); // returns at once, touches nothing freed
+        io.StopThread();
+        EXPECT_EQ(io.runs, 1);
+    }
 }
 
 TEST(ThreadIO, StopThreadEndsARunningBodyAndSwallowsItsException)

@@ -25,8 +25,16 @@ public:
     using TzqCustomComm::TzqCustomComm;
     // The next open gets the handle this makes.
     std::function<HANDLE()> opener;
+    // Runs before each release of the handle, on the releasing thread.
+    std::function<void()> beforeDestroy;
     std::string portName = "TESTPORT";
     HANDLE CreateHandle() override { return opener ? opener() : INVALID_HANDLE_VALUE; }
+    void DestroyHandle(HANDLE H) override
+    {
+        if (beforeDestroy)
+            beforeDestroy();
+        TzqCustomComm::DestroyHandle(H);
+    }
     void GetPortName(std::string& Name) override { Name = portName; }
     using TzqCustomComm::UpdateCommState;
 };

@@ -276,6 +276,68 @@ TEST_P(ZqCommEvents, FailedWaitClosesThePortFromTheEventThread)
     EXPECT_EQ(closed, 1);
 }
 
+TEST_P(ZqCommEvents, ClosingWhileTheEventThreadClosesTearsThePortDownOnce)
+{
+    if (far->IsPair())
+        GTEST_SKIP() << "the pair does not fail";
+    std::atomic<int> closed { 0 };
+    std::atomic<int> releases { 0 };
+    std::atomic<bool> eventThreadReleasing { false };
+    std::atomic<bool> mainClosing { false };
+    comm->RegisterNotify(TNotifyHandler::Bind(&closed, nullptr, [&](TzqBaseIO*, int code) {
+        if (code == NOTIFY_CLOSED)
+            ++closed;
+    }));
+    // The event thread, closing after its failed wait, holds on while the
+    // main thread closes too: until that close has either released the
+    // handle a second time or is blocked waiting for the first close.
+    comm->beforeDestroy = [&] {
+        ++releases;
+        if (IsMainThread())
+            return;
+        eventThreadReleasing = true;
+        WaitWithoutServing([&] { return mainClosing.load(); });
+        WaitWithoutServing([&] { return releases >= 2 || IsSleeping(static_cast<DWORD>(getpid())); });
+    };
+    comm->Open();
+    static_cast<PtyEnd*>(far.get())->CloseMaster();
+    ASSERT_TRUE(WaitWithoutServing([&] { return eventThreadReleasing.load(); }));
+    mainClosing = true;
+    comm->Close();
+    EXPECT_FALSE(comm->IsOpened());
+    EXPECT_EQ(releases, 1);
+    EXPECT_EQ(closed, 1);
+    EXPECT_EQ(comm->ReceiveBuffer, nullptr);
+}
+
+TEST_P(ZqCommEvents, AFatalErrorHandlerThatThrowsLeavesThePortWorking)
+{
+    // The receive handler fails, and so does the fatal-error handler that
+    // hears of it: the event ends there, the next one is handled as usual
+    // and the port closes cleanly.
+    int fatals = 0;
+    comm->OnFatalError = TOnFatalErrorEvent::Bind(
+        comm, nullptr, [&](TObject*, Cardinal, Cardinal, const std::string&, bool&) {
+            ++fatals;
+            throw Exception("handler failed too");
+        });
+    comm->OnAfterReceive = TOnReceived::Bind(comm, nullptr, [this](TObject*, const void* b, Cardinal n) {
+        trail.Add("A:" + std::string(static_cast<const char*>(b), n));
+        throw Exception("receiver failed");
+    });
+    comm->Open();
+    const auto msgThread = comm->MsgThread->Control();
+    const auto commThread = comm->CommThread->Control();
+    far->Write("1");
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return fatals == 1; }));
+    far->Write("2");
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return fatals == 2; }));
+    EXPECT_EQ(Received(), "12");
+    EXPECT_FALSE(msgThread->Ended());
+    comm->Close();
+    EXPECT_TRUE(zqtest::WaitUntil([&] { return msgThread->Ended() && commThread->Ended(); }));
+}
+
 INSTANTIATE_TEST_SUITE_P(Lines, ZqCommEvents, ::testing::Values(false, true),
     [](const auto& info) { return info.param ? "Pty" : "Pair"; });
 

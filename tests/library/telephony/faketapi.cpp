@@ -31,18 +31,93 @@ LONG PutVar(VARSTRING* v, const void* data, DWORD size)
     v->dwStringSize = size;
     return 0;
 }
+void PostAll(const std::vector<FakeMessage>& messages)
+{
+    for (FakeMessage m : messages)
+        FakePost(&state, m);
+}
+
+// A request completes with its reply, and the call states scripted for it
+// follow at once (or come first).
+LONG Request(LONG result, const std::vector<FakeMessage>& states)
+{
+    const LONG id = state.nextRequest++;
+    if (state.statesBeforeReply)
+        PostAll(states);
+    FakePost(&state, { LINE_REPLY, DWORD_PTR(id), DWORD_PTR(DWORD(result)), 0, 0 });
+    if (!state.statesBeforeReply)
+        PostAll(states);
+    return id;
+}
 } // namespace
 
 extern "C" {
+
+LONG lineMakeCallA(HLINE line, HCALL* call, LPCSTR address, DWORD, const LINECALLPARAMS*)
+{
+    if (!LineDevice(line))
+        return static_cast<LONG>(LINEERR_INVALLINEHANDLE);
+    state.dialled.push_back(address ? address : "");
+    state.call = state.nextCall++;
+    state.callState = LINECALLSTATE_DIALTONE;
+    *call = state.call;
+    return Request(state.makeCallReply, state.afterMakeCall);
+}
+
+LONG lineAnswer(HCALL call, LPCSTR, DWORD)
+{
+    if (state.answerResult < 0)
+        return state.answerResult;
+    state.call = call;
+    return Request(0, state.afterAnswer);
+}
+
+LONG lineDrop(HCALL call, LPCSTR, DWORD)
+{
+    ++state.drops;
+    std::vector<FakeMessage> states;
+    if (state.dropGoesIdle)
+        states.push_back({ LINE_CALLSTATE, LINECALLSTATE_IDLE, 0, 0, static_cast<DWORD>(call) });
+    return Request(0, states);
+}
+
+LONG lineDeallocateCall(HCALL)
+{
+    ++state.deallocated;
+    return 0;
+}
+
+LONG lineGetCallStatus(HCALL, LINECALLSTATUS* status)
+{
+    status->dwCallState = state.callState;
+    return 0;
+}
+
+LONG lineTranslateAddressA(HLINEAPP, DWORD, DWORD, LPCSTR in, DWORD, DWORD, LINETRANSLATEOUTPUT* out)
+{
+    if (state.translateFails)
+        return static_cast<LONG>(LINEERR_INVALADDRESS);
+    const std::string dialable = in;
+    const DWORD offset = sizeof(LINETRANSLATEOUTPUT);
+    out->dwNeededSize = offset + static_cast<DWORD>(dialable.size()) + 1;
+    if (out->dwTotalSize < out->dwNeededSize)
+        return static_cast<LONG>(LINEERR_STRUCTURETOOSMALL);
+    std::memcpy(reinterpret_cast<char*>(out) + offset, dialable.c_str(), dialable.size() + 1);
+    out->dwDialableStringOffset = offset;
+    out->dwDialableStringSize = static_cast<DWORD>(dialable.size()) + 1;
+    out->dwUsedSize = out->dwNeededSize;
+    return 0;
+}
 
 FakeTapi* FakeTapiState()
 {
     return &state;
 }
 
-LONG lineInitialize(HLINEAPP* app, HINSTANCE, LINECALLBACK, LPCSTR, DWORD* numDevs)
+LONG lineInitialize(HLINEAPP* app, HINSTANCE, LINECALLBACK callback, LPCSTR, DWORD* numDevs)
 {
     ++state.initCalls;
+    state.callback = callback;
     if (state.initResult < 0)
         return state.initResult;
     *app = kApp;
@@ -62,8 +137,10 @@ LONG lineNegotiateAPIVersion(HLINEAPP, DWORD, DWORD, DWORD, DWORD* version, LINE
     return 0;
 }
 
-LONG lineOpen(HLINEAPP, DWORD id, HLINE* line, DWORD, DWORD, DWORD_PTR, DWORD, DWORD, const LINECALLPARAMS*)
+LONG lineOpen(
+    HLINEAPP, DWORD id, HLINE* line, DWORD, DWORD, DWORD_PTR instance, DWORD, DWORD, const LINECALLPARAMS*)
 {
+    state.instance = instance;
     FakeDevice* d = Device(id);
     if (!d)
         return static_cast<LONG>(LINEERR_BADDEVICEID);

@@ -4,6 +4,8 @@
 // by the test through FakeTapiState().
 #include "tapi.h"
 
+#include <QCoreApplication>
+
 #include <string>
 #include <vector>
 
@@ -23,13 +25,55 @@ struct FakeDevice {
     int setConfigCalls = 0;
 };
 
+// A message the service sends to the application, about the current call
+// unless hDevice is given.
+struct FakeMessage {
+    DWORD msg;
+    DWORD_PTR p1 = 0, p2 = 0, p3 = 0;
+    DWORD hDevice = 0;
+};
+
 struct FakeTapi {
     std::vector<FakeDevice> devices;
     LONG initResult = 0;
     int initCalls = 0;
     int shutdownCalls = 0;
     int openLines = 0;
+
+    // Calls. Every message goes through the application's event loop, as
+    // the service's do; a request's reply is posted as the request returns.
+    LINECALLBACK callback = nullptr;
+    DWORD_PTR instance = 0;
+    LONG nextRequest = 1;
+    HCALL nextCall = 0x500;
+    HCALL call = 0; // the current call
+    DWORD callState = 0; // what lineGetCallStatus reports
+    LONG makeCallReply = 0; // result carried by the reply of lineMakeCall
+    LONG answerResult = 0; // what lineAnswer returns
+    bool dropGoesIdle = true; // lineDrop's call reports idle afterwards
+    bool statesBeforeReply = false;
+    std::vector<FakeMessage> afterMakeCall; // posted with the reply
+    std::vector<FakeMessage> afterAnswer;
+    int deallocated = 0;
+    int drops = 0;
+    bool translateFails = false;
+    std::vector<std::string> dialled;
 };
+
+// Posts a message to the application as the service does.
+inline void FakePost(FakeTapi* s, FakeMessage m)
+{
+    const DWORD hDevice = m.hDevice ? m.hDevice : static_cast<DWORD>(s->call);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [s, m, hDevice] {
+            if (m.msg == LINE_CALLSTATE)
+                s->callState = static_cast<DWORD>(m.p1);
+            if (s->callback)
+                s->callback(hDevice, m.msg, s->instance, m.p1, m.p2, m.p3);
+        },
+        Qt::QueuedConnection);
+}
 
 // A modem block of the given size with provider subtype 6 and the given
 // preferred options.

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <dlfcn.h>
 
 namespace {
 
@@ -18,15 +17,9 @@ protected:
     static void SetUpTestSuite()
     {
         UseOwnRegistry();
-        const std::string path = ProgramDir() + "/libfaketapi.so";
-        setenv("ZQ_TAPI_LIBRARY", path.c_str(), 1);
-        // Held for the whole run, so the scripted state outlives the
-        // binding's unloading at every shutdown.
-        handle = dlopen(path.c_str(), RTLD_NOW);
-        ASSERT_NE(handle, nullptr) << dlerror();
-        fake = reinterpret_cast<FakeTapi* (*)()>(dlsym(handle, "FakeTapiState"))();
+        fake = UseFakeTapi();
+        ASSERT_NE(fake, nullptr);
     }
-    static inline void* handle = nullptr;
     static inline FakeTapi* fake = nullptr;
 
     Fatals fatals;
@@ -409,6 +402,20 @@ TEST_F(ConfigRecords, RecordsThatDoNotFitAreRefused)
     EXPECT_NE(fatals.seen[0].message.find("more than"), std::string::npos);
     EXPECT_NE(fatals.seen[1].message.find("shorter than its header says"), std::string::npos);
     EXPECT_EQ(fake->devices[0].config, before);
+}
+
+TEST_F(ConfigRecords, AStoreThatCannotBeWrittenIsReported)
+{
+    line.SetDeviceIndex(0);
+    const std::string store = getenv("ZQ_REGISTRY_FILE");
+    // Nothing can be created below a plain file.
+    setenv("ZQ_REGISTRY_FILE", "/proc/version/registry.json", 1);
+    line.SaveConfig(HKEY_CURRENT_USER, key, "unsaved");
+    setenv("ZQ_REGISTRY_FILE", store.c_str(), 1);
+    ASSERT_EQ(fatals.seen.size(), 1u);
+    EXPECT_EQ(fatals.seen[0].detail, 9u);
+    EXPECT_NE(fatals.seen[0].message.find("Save config Error Device"), std::string::npos);
+    EXPECT_EQ(line.TAPIRefCount, 0);
 }
 
 } // namespace

@@ -1,8 +1,11 @@
 #include "linetest_support.h"
 
+#include "faketapi.h"
+
 #include <QCoreApplication>
 
 #include <cstdlib>
+#include <dlfcn.h>
 #include <unistd.h>
 
 std::string ProgramDir()
@@ -17,4 +20,15 @@ void UseOwnRegistry()
 {
     static QTemporaryDir dir;
     setenv("ZQ_REGISTRY_FILE", (dir.path() + "/registry.json").toLocal8Bit().constData(), 1);
+}
+
+FakeTapi* UseFakeTapi()
+{
+    static FakeTapi* fake = [] {
+        const std::string path = ProgramDir() + "/libfaketapi.so";
+        setenv("ZQ_TAPI_LIBRARY", path.c_str(), 1);
+        void* handle = dlopen(path.c_str(), RTLD_NOW);
+        return handle ? reinterpret_cast<FakeTapi* (*)()>(dlsym(handle, "FakeTapiState"))() : nullptr;
+    }();
+    return fake;
 }

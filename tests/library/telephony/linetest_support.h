@@ -50,3 +50,8 @@ public:
 std::string ProgramDir();
 // A registry store of this test process's own.
 void UseOwnRegistry();
+
+struct FakeTapi;
+// Has the binding load the scripted service, kept loaded for the whole run
+// so that its state outlives the binding's unloading at every shutdown.
+FakeTapi* UseFakeTapi();
