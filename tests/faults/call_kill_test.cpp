@@ -77,7 +77,8 @@ public:
     }
     int Finish()
     {
-        if (!process_.waitForFinished(120000))
+        // (Waiting for a program that has already ended answers false.)
+        if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(120000))
             return -1;
         out_ += QString::fromLocal8Bit(process_.readAllStandardOutput());
         return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
