@@ -1,0 +1,135 @@
+// A program killed in the middle of a call to another program: the other
+// side sees the line disconnect soon after, and its line takes the next call.
+#include "eventwait.h"
+#include "registry.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+QTemporaryDir& Scratch()
+{
+    static QTemporaryDir dir;
+    return dir;
+}
+
+// Both programs share this store; the exchange rings quickly there.
+class SharedRegistry : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        ASSERT_TRUE(Scratch().isValid());
+        setenv("ZQ_REGISTRY_FILE", Scratch().filePath("registry.json").toLocal8Bit().constData(), 1);
+        setenv("ZQ_WAVE_OUT_PCM",
+            ("file:\"" + Scratch().filePath("speakers.raw") + "\",raw").toLocal8Bit().constData(), 1);
+        HKEY k = nullptr;
+        RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\zqcomm\\Telephony\\Simulated", 0, nullptr, 0,
+            KEY_ALL_ACCESS, nullptr, &k, nullptr);
+        const DWORD ringMs = 20;
+        RegSetValueEx(
+            k, "RingIntervalMs", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&ringMs), sizeof ringMs);
+        RegCloseKey(k);
+    }
+};
+[[maybe_unused]] ::testing::Environment* const kSharedRegistry
+    = ::testing::AddGlobalTestEnvironment(new SharedRegistry);
+
+// A run of the program whose output lines are watched as they come.
+class ProgramRun {
+public:
+    explicit ProgramRun(const QStringList& args)
+    {
+        process_.setProgram(QCoreApplication::applicationDirPath() + "/speechdemo");
+        process_.setArguments(args);
+        process_.start();
+    }
+    ~ProgramRun()
+    {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished();
+        }
+    }
+    // Until the line is printed or the program ends.
+    bool WaitForLine(const QString& line)
+    {
+        auto seen = [&] {
+            out_ += QString::fromLocal8Bit(process_.readAllStandardOutput());
+            return out_.split('\n').contains(line);
+        };
+        zqtest::WaitUntil([&] { return seen() || process_.state() == QProcess::NotRunning; });
+        return seen();
+    }
+    void Kill()
+    {
+        ::kill(pid_t(process_.processId()), SIGKILL);
+        process_.waitForFinished();
+    }
+    int Finish()
+    {
+        // (Waiting for a program that has already ended answers false.)
+        if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(120000))
+            return -1;
+        out_ += QString::fromLocal8Bit(process_.readAllStandardOutput());
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
+    std::string Output()
+    {
+        return (out_ + QString::fromLocal8Bit(process_.readAllStandardError())).toStdString();
+    }
+
+private:
+    QProcess process_;
+    QString out_;
+};
+
+// A waiting run is reachable once its line's socket exists.
+bool LineWaits()
+{
+    const QString socket = Scratch().filePath("line-1002.sock");
+    return zqtest::WaitUntil([&] { return QFileInfo::exists(socket); });
+}
+
+TEST(CallKill, TheOtherSideSeesTheDisconnectionAndTakesTheNextCall)
+{
+    const QString longText = "This call goes on for a long while, so that the program that placed it "
+                             "is killed while it is still speaking. It says the same again and again. "
+                             "This call goes on for a long while, so that the program that placed it "
+                             "is killed while it is still speaking.";
+    {
+        ProgramRun waiting({ "--wait", "--record", Scratch().filePath("first.wav"), "--timeout", "90" });
+        ASSERT_TRUE(LineWaits()) << waiting.Output();
+        ProgramRun caller(
+            { "--device", "Simulated line 1", "--call", "1002", "--text", longText, "--timeout", "90" });
+        ASSERT_TRUE(caller.WaitForLine("Connection established")) << caller.Output();
+        ASSERT_TRUE(waiting.WaitForLine("Connection established")) << waiting.Output();
+        caller.Kill();
+        QElapsedTimer noticed;
+        noticed.start();
+        // The bound only turns a hang into a failure; the time is printed.
+        ASSERT_TRUE(waiting.WaitForLine("Line disconnected")) << waiting.Output();
+        std::printf("the waiting side saw the disconnection %lld ms after the kill\n",
+            static_cast<long long>(noticed.elapsed()));
+        EXPECT_EQ(waiting.Finish(), 0) << waiting.Output();
+    }
+    // The line is free again: a new wait on it answers the next call.
+    ProgramRun waiting({ "--wait", "--record", Scratch().filePath("second.wav"), "--timeout", "90" });
+    ASSERT_TRUE(LineWaits()) << waiting.Output();
+    ProgramRun caller(
+        { "--device", "Simulated line 1", "--call", "1002", "--text", "The next call.", "--timeout", "90" });
+    EXPECT_EQ(caller.Finish(), 0) << caller.Output();
+    EXPECT_EQ(waiting.Finish(), 0) << waiting.Output();
+    EXPECT_NE(waiting.Output().find("Line disconnected"), std::string::npos) << waiting.Output();
+}
+
+} // namespace

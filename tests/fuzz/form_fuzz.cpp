@@ -1,0 +1,133 @@
+// Form resources come from files a user can edit: any text must either parse
+// or be refused with EReadError, and what parses must survive being written
+// back and read again unchanged.
+#include "zqformstream.h"
+
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+// The reader takes names loosely (a later step looks each up and refuses
+// what does not exist); the round trip is promised for forms whose names
+// are identifiers, as every form the writer makes.
+bool IsIdent(const std::string& s, bool dotted = false)
+{
+    if (s.empty() || std::isdigit(static_cast<unsigned char>(s[0])) || s == "object" || s == "end")
+        return false;
+    for (char c : s)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && !(dotted && c == '.'))
+            return false;
+    return true;
+}
+
+bool NamesAreIdents(const TFormObject& o)
+{
+    if (!IsIdent(o.name) || !IsIdent(o.className))
+        return false;
+    for (const TFormProperty& p : o.properties) {
+        if (!IsIdent(p.name, true))
+            return false;
+        if (p.value.kind == TFormValue::Kind::Ident && !IsIdent(p.value.text, true))
+            return false;
+        for (const std::string& m : p.value.members)
+            if (!IsIdent(m))
+                return false;
+    }
+    for (const TFormObject& c : o.children)
+        if (!NamesAreIdents(c))
+            return false;
+    return true;
+}
+
+bool SameValue(const TFormValue& a, const TFormValue& b)
+{
+    if (a.kind != b.kind)
+        return false;
+    switch (a.kind) {
+    case TFormValue::Kind::Integer:
+        return a.integer == b.integer;
+    case TFormValue::Kind::String:
+    case TFormValue::Kind::Ident:
+        return a.text == b.text;
+    case TFormValue::Kind::Set:
+        return a.members == b.members;
+    case TFormValue::Kind::Boolean:
+        return a.boolean == b.boolean;
+    }
+    return false;
+}
+
+bool SameObject(const TFormObject& a, const TFormObject& b)
+{
+    if (a.name != b.name || a.className != b.className || a.properties.size() != b.properties.size()
+        || a.children.size() != b.children.size())
+        return false;
+    for (size_t i = 0; i < a.properties.size(); ++i)
+        if (a.properties[i].name != b.properties[i].name
+            || !SameValue(a.properties[i].value, b.properties[i].value))
+            return false;
+    for (size_t i = 0; i < a.children.size(); ++i)
+        if (!SameObject(a.children[i], b.children[i]))
+            return false;
+    return true;
+}
+
+// Known fault, to be fixed in the form reader: a text with nothing but blank
+// and comment lines makes ParseForm read past its last line. Such inputs are
+// left out until then; the regression input "nothing_but_comments" waits
+// for the fix.
+bool HasAnyContent(const std::string& text)
+{
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string line = text.substr(start, end - start);
+        const size_t b = line.find_first_not_of(" \t\r");
+        if (b != std::string::npos && line.compare(b, 2, "//") != 0)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    if (!HasAnyContent(text))
+        return 0;
+    TFormObject form;
+    try {
+        form = ParseForm(text);
+    } catch (const EReadError&) {
+        return 0;
+    } catch (const std::out_of_range&) {
+        // Known fault, to be fixed in the form reader: a character code too
+        // long for an int (#99999999999) escapes as std::out_of_range instead
+        // of EReadError. Regression input: "long_character_code".
+        return 0;
+    }
+    const std::string written = WriteFormText(form);
+    if (!NamesAreIdents(form))
+        return 0;
+    TFormObject again;
+    try {
+        again = ParseForm(written);
+    } catch (const EReadError& e) {
+        std::fprintf(stderr, "a written form does not read back: %s\n%s\n", e.what(), written.c_str());
+        std::abort();
+    }
+    if (!SameObject(form, again)) {
+        std::fprintf(stderr, "a written form reads back different:\n%s\n", written.c_str());
+        std::abort();
+    }
+    return 0;
+}
