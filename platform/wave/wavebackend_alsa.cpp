@@ -56,9 +56,8 @@ constexpr unsigned kLatencyUs = 200000;
 // The part both directions share: opening with the wanted format.
 class AlsaPcm {
 public:
-    AlsaPcm(std::string name, std::string configText)
+    explicit AlsaPcm(std::string name)
         : name_(std::move(name))
-        , configText_(std::move(configText))
     {
     }
     ~AlsaPcm() { Close(); }
@@ -67,14 +66,7 @@ public:
     {
         QuietAlsa();
         format_ = PcmFormat::From(f);
-        int r;
-        if (configText_.empty()) {
-            r = snd_pcm_open(&pcm_, name_.c_str(), stream, SND_PCM_NONBLOCK);
-        } else {
-            if ((r = LoadConfig()) < 0)
-                return MMSYSERR_NODRIVER;
-            r = snd_pcm_open_lconf(&pcm_, name_.c_str(), stream, SND_PCM_NONBLOCK, config_);
-        }
+        int r = snd_pcm_open(&pcm_, name_.c_str(), stream, SND_PCM_NONBLOCK);
         if (r < 0) {
             pcm_ = nullptr;
             Close();
@@ -99,9 +91,6 @@ public:
         if (pcm_)
             snd_pcm_close(pcm_);
         pcm_ = nullptr;
-        if (config_)
-            snd_config_delete(config_);
-        config_ = nullptr;
     }
 
     // Brings the device back after an under- or overrun (or a suspend);
@@ -126,30 +115,14 @@ public:
     bool broken_ = false;
 
 private:
-    int LoadConfig()
-    {
-        int r = snd_config_top(&config_);
-        if (r < 0)
-            return r;
-        snd_input_t* in = nullptr;
-        r = snd_input_buffer_open(&in, configText_.data(), ssize_t(configText_.size()));
-        if (r < 0)
-            return r;
-        r = snd_config_load(config_, in);
-        snd_input_close(in);
-        return r;
-    }
-
     std::string name_;
-    std::string configText_;
-    snd_config_t* config_ = nullptr;
     std::chrono::nanoseconds periodNs_ { std::chrono::milliseconds(20) };
 };
 
 class AlsaOutBackend : public WaveOutBackend {
 public:
-    AlsaOutBackend(std::string name, std::string configText)
-        : pcm_(std::move(name), std::move(configText))
+    explicit AlsaOutBackend(std::string name)
+        : pcm_(std::move(name))
     {
     }
 
@@ -235,7 +208,7 @@ private:
 class AlsaInBackend : public WaveInBackend {
 public:
     explicit AlsaInBackend(std::string name)
-        : pcm_(std::move(name), {})
+        : pcm_(std::move(name))
     {
     }
 
@@ -295,9 +268,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<WaveOutBackend> MakeAlsaOutBackend(std::string pcmName, std::string configText)
+std::unique_ptr<WaveOutBackend> MakeAlsaOutBackend(std::string pcmName)
 {
-    return std::make_unique<AlsaOutBackend>(std::move(pcmName), std::move(configText));
+    return std::make_unique<AlsaOutBackend>(std::move(pcmName));
 }
 
 std::unique_ptr<WaveInBackend> MakeAlsaInBackend(std::string pcmName)

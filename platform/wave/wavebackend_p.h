@@ -67,9 +67,8 @@ public:
     virtual std::chrono::nanoseconds PollInterval() const { return std::chrono::milliseconds(10); }
 };
 
-// ALSA by PCM name, or by a configuration text defining the PCM `pcmName`
-// (used for devices the system configuration does not know, like files).
-std::unique_ptr<WaveOutBackend> MakeAlsaOutBackend(std::string pcmName, std::string configText = {});
+// ALSA by PCM name.
+std::unique_ptr<WaveOutBackend> MakeAlsaOutBackend(std::string pcmName);
 std::unique_ptr<WaveInBackend> MakeAlsaInBackend(std::string pcmName);
 
 // Registered endpoints. The slot is shared by every open of the device, so a
