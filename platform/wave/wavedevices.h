@@ -85,6 +85,13 @@ UINT RegisterWaveOutFileDevice(
 // failed write the device drops the rest but still completes every buffer.
 std::string WaveOutFileDeviceError(UINT deviceId);
 
+// Why an open handle's device stopped working (a sound server that went
+// away, a card unplugged), with ALSA's reason; empty while it works. Such a
+// device returns every queued buffer at once, and so do later writes; the
+// reason is also written to the debug output.
+std::string WaveOutHandleError(HWAVEOUT handle);
+std::string WaveInHandleError(HWAVEIN handle);
+
 BOOL UnregisterWaveOutDevice(UINT deviceId);
 BOOL UnregisterWaveInDevice(UINT deviceId);
 
