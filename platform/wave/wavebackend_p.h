@@ -61,6 +61,8 @@ public:
     virtual std::string Error() const { return {}; }
     // Longest wait before Room is asked again while audio waits for room.
     virtual std::chrono::nanoseconds PollInterval() const { return std::chrono::milliseconds(10); }
+    // Clock pacing: how far ahead of the clock audio may be handed over.
+    virtual std::chrono::nanoseconds Lead() const { return std::chrono::nanoseconds(0); }
 };
 
 class WaveInBackend {

@@ -11,6 +11,7 @@
 // variable ZQ_WAVE_OUT_PCM (ZQ_WAVE_IN_PCM for input), read at each open.
 #include "mmsystem.h"
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -29,14 +30,22 @@ public:
         (void)format;
         return MMSYSERR_NOERROR;
     }
-    // Audio that has just been played out, whole blocks. With RealTime() it
-    // comes in pieces of about 20 ms, each when its play time has passed.
+    // Audio that is being played out, whole blocks. With RealTime() it comes
+    // in pieces of about 20 ms, each Lead() before its play time.
     virtual void Write(const void* data, size_t bytes) = 0;
     // The program reset the device: nothing more of the queued audio comes.
     virtual void Reset() { }
     virtual void Close() { }
     // False: take the audio as fast as it is queued (tests, file sinks).
     virtual bool RealTime() const { return true; }
+    // With RealTime(): how far ahead of its play time audio is handed over
+    // (at most a second). The buffers still complete at their play time. A
+    // line's far end so has the audio before the sender's program counts it
+    // as played (a call hung up after the last buffer has not cut its end),
+    // and a sender held up for less than this (a busy machine) leaves no gap.
+    // An endpoint that must get audio exactly at its play time returns 0.
+    static constexpr std::chrono::milliseconds kDefaultLead { 120 };
+    virtual std::chrono::milliseconds Lead() const { return kDefaultLead; }
 };
 
 // Where a device's input comes from: "deliver captured bytes of the opened

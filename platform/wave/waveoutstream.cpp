@@ -7,6 +7,7 @@ WaveOutStream::WaveOutStream(
     : WaveStream(deviceId, format, callback)
     , backend_(std::move(backend))
     , pacing_(backend_->Pacing())
+    , lead_(pacing_ == WavePacing::Clock ? backend_->Lead() : std::chrono::nanoseconds(0))
 {
 }
 
@@ -103,7 +104,7 @@ void WaveOutStream::Transfer(Clock::time_point now)
         return;
     uint64_t limit = queued_;
     if (pacing_ == WavePacing::Clock) {
-        uint64_t clock = ClockFrames(now);
+        uint64_t clock = ClockFrames(now + lead_);
         if (clock < NextClockTarget())
             return;
         limit = std::min(limit, clock);
@@ -151,6 +152,9 @@ std::vector<WAVEHDR*> WaveOutStream::TakePlayed(Clock::time_point now)
                 played_ = written_ = queued_;
             }
         }
+    } else if (pacing_ == WavePacing::Clock) {
+        // Handed over ahead maybe, but played at its time.
+        played_ = std::min(written_, ClockFrames(now));
     } else {
         played_ = written_;
     }
@@ -166,8 +170,15 @@ WaveOutStream::Clock::time_point WaveOutStream::NextWake(Clock::time_point now) 
 {
     if (queue_.empty() || pacing_ == WavePacing::None)
         return Clock::time_point::max();
-    if (pacing_ == WavePacing::Clock)
-        return TimeOfFrame(NextClockTarget());
+    if (pacing_ == WavePacing::Clock) {
+        Clock::time_point next = Clock::time_point::max();
+        if (written_ < queued_)
+            next = TimeOfFrame(NextClockTarget()) - lead_;
+        // A header handed over ahead completes at its play time.
+        if (queue_.front().end <= written_)
+            next = std::min(next, TimeOfFrame(queue_.front().end));
+        return std::max(next, now + std::chrono::microseconds(500));
+    }
     // Device: when the first header should have been heard, or sooner when
     // audio waits for room in the device; and now and then in any case, so
     // that a device that fails is noticed while nothing is written.

@@ -44,6 +44,9 @@ protected:
     using Clock = std::chrono::steady_clock;
 
     virtual void Run() = 0;
+    // Whether the worker keeps time for a listener (and so asks for
+    // real-time scheduling).
+    virtual bool RealTimeWorker() const = 0;
     // Marks the stream closed and ends the worker; the caller checked that no
     // header is queued. MMSYSERR_HANDLEBUSY from a callback on the worker.
     MMRESULT StopWorker(std::unique_lock<std::mutex>& lock);
@@ -104,8 +107,11 @@ private:
     Clock::time_point NextWake(Clock::time_point now) const;
     uint64_t NextClockTarget() const;
 
+    bool RealTimeWorker() const override { return pacing_ != WavePacing::None; }
+
     std::unique_ptr<WaveOutBackend> backend_;
     const WavePacing pacing_;
+    const std::chrono::nanoseconds lead_;
     std::deque<Entry> queue_;
     uint64_t queued_ = 0; // frames of all headers queued so far
     uint64_t written_ = 0; // frames handed to the backend
@@ -131,6 +137,8 @@ private:
     void Capture(Clock::time_point now, std::vector<WAVEHDR*>& done);
     void FillAll(std::vector<WAVEHDR*>& done);
     Clock::time_point NextWake(Clock::time_point now) const;
+
+    bool RealTimeWorker() const override { return pacing_ != WavePacing::None; }
 
     std::unique_ptr<WaveInBackend> backend_;
     const WavePacing pacing_;
