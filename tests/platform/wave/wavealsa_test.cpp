@@ -1,5 +1,6 @@
 // The ALSA devices: the default device on a machine without a sound card,
 // and device 0 sent elsewhere through the environment.
+#include "debugout.h"
 #include "wavedevices.h"
 #include "wavetestsupport.h"
 
@@ -68,6 +69,8 @@ TEST(WaveAlsa, AnUnknownPcmIsACleanOpenErrorWithoutNoise)
 {
     ScopedEnv env("ZQ_WAVE_OUT_PCM", "zq_no_such_pcm");
     ScopedEnv envIn("ZQ_WAVE_IN_PCM", "zq_no_such_pcm");
+    std::string log;
+    auto previous = SetDebugOutputHook([&](const std::string& line) { log += line + "\n"; });
     StderrCapture err;
     HWAVEOUT out = nullptr;
     HWAVEIN in = nullptr;
@@ -75,6 +78,11 @@ TEST(WaveAlsa, AnUnknownPcmIsACleanOpenErrorWithoutNoise)
     MMRESULT outResult = waveOutOpen(&out, 0, &f, 0, 0, CALLBACK_NULL);
     MMRESULT inResult = waveInOpen(&in, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL);
     std::string noise = err.Take();
+    SetDebugOutputHook(previous);
+    // The reason goes to the log, for whoever reads it.
+    EXPECT_NE(log.find("wave: ALSA \"zq_no_such_pcm\": cannot open for playback: "), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("wave: ALSA \"zq_no_such_pcm\": cannot open for capture: "), std::string::npos) << log;
     EXPECT_EQ(outResult, MMSYSERR_NODRIVER);
     EXPECT_EQ(inResult, MMSYSERR_NODRIVER);
     EXPECT_EQ(out, nullptr);

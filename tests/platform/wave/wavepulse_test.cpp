@@ -225,7 +225,7 @@ TEST_F(WavePulse, RecordingFromDevice0HearsWhatIsPlayed)
     ASSERT_EQ(waveInOpen(&in, 0, &f, ThisThreadWithQueue(), 0, CALLBACK_THREAD), MMSYSERR_NOERROR) << log_;
     EXPECT_EQ(NextWaveMessage().message, MM_WIM_OPEN);
     std::vector<std::unique_ptr<Buffer>> recorded;
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 16; ++i) { // 8 s: room for a slow server start
         recorded.push_back(std::make_unique<Buffer>(std::vector<uint8_t>(8000)));
         ASSERT_EQ(waveInPrepareHeader(in, &recorded.back()->header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
         ASSERT_EQ(waveInAddBuffer(in, &recorded.back()->header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
