@@ -85,6 +85,8 @@ private:
             auto now = Clock::now();
             odd.insert(odd.end(), buf, buf + n);
             size_t whole = odd.size() / 2;
+            if (whole == 0)
+                continue;
             std::lock_guard lock(mutex_);
             size_t at = samples_.size();
             samples_.resize(at + whole);

@@ -151,7 +151,8 @@ public:
         std::ifstream in(file_, std::ios::binary);
         std::vector<char> b { std::istreambuf_iterator<char>(in), {} };
         std::vector<int16_t> s(b.size() / 2);
-        std::memcpy(s.data(), b.data(), s.size() * 2);
+        if (!s.empty())
+            std::memcpy(s.data(), b.data(), s.size() * 2);
         return s;
     }
 

@@ -122,6 +122,7 @@ TEST(WaveLine, AProgramHeldUpWithNoBufferQueuedLosesNothing)
     EXPECT_EQ(NextWaveMessage().message, MM_WIM_DATA);
     EXPECT_EQ(NextWaveMessage().message, MM_WIM_DATA);
     ASSERT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+    EXPECT_EQ(NextWaveMessage().message, MM_WIM_CLOSE);
     UnregisterWaveInDevice(id);
 }
 
@@ -133,7 +134,8 @@ TEST(WaveLine, WorkersThatKeepTimeAskForRealTimeScheduling)
         std::lock_guard lock(mutex);
         log += line + "\n";
     });
-    static std::atomic<int> policy { -1 };
+    static std::atomic<int> policy;
+    policy = -1;
     auto callback = [](HWAVEOUT, UINT msg, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
         if (msg == WOM_DONE)
             policy = sched_getscheduler(0) & ~SCHED_RESET_ON_FORK;

@@ -248,6 +248,7 @@ TEST_F(WavePulse, RecordingFromDevice0HearsWhatIsPlayed)
     }
     CloseOut(out);
     EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(NextWaveMessage().message, MM_WIM_CLOSE);
 
     std::vector<int16_t> heard;
     for (auto& b : recorded) {
