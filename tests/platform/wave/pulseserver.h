@@ -17,6 +17,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -30,22 +31,29 @@ namespace wavetest {
 
 namespace fs = std::filesystem;
 
+// Starts a program that dies with the thread that started it, so that a
+// test that crashes leaves no daemon behind.
 inline pid_t Spawn(const std::vector<std::string>& args, const std::string& out = "/dev/null")
 {
     std::vector<char*> argv;
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    const pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    // Only calls that are safe between fork and exec from here on.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent)
+        _exit(127);
+    int in = open("/dev/null", O_RDONLY);
+    int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open("/dev/null", O_WRONLY);
+    if (in < 0 || o < 0 || err < 0 || dup2(in, 0) < 0 || dup2(o, 1) < 0 || dup2(err, 2) < 0)
+        _exit(127);
+    execvp(argv[0], argv.data());
+    _exit(127);
 }
 
 inline void Reap(pid_t& pid, int signal)
