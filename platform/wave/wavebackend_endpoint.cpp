@@ -2,6 +2,7 @@
 // pacing, the endpoint only takes or gives bytes.
 #include "wavebackend_p.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -28,6 +29,8 @@ public:
         }
         blockAlign_ = format.nBlockAlign;
         realTime_ = slot_->endpoint->RealTime();
+        lead_ = std::clamp(
+            slot_->endpoint->Lead(), std::chrono::milliseconds(0), std::chrono::milliseconds(1000));
         return MMSYSERR_NOERROR;
     }
 
@@ -47,6 +50,7 @@ public:
     }
 
     void Drop() override { slot_->endpoint->Reset(); }
+    std::chrono::nanoseconds Lead() const override { return lead_; }
 
 private:
     void Release()
@@ -58,6 +62,7 @@ private:
     std::shared_ptr<WaveOutSlot> slot_;
     size_t blockAlign_ = 1;
     bool realTime_ = true;
+    std::chrono::milliseconds lead_ { 0 };
 };
 
 class EndpointInBackend : public WaveInBackend {

@@ -86,3 +86,32 @@ size_t PcmPipe::Size() const
     std::lock_guard lock(mutex_);
     return bytes_.size();
 }
+
+MMRESULT PipeWaveIn::Open(const WAVEFORMATEX& format)
+{
+    const uint64_t bytes = uint64_t(format.nAvgBytesPerSec) * uint64_t(prefill_.count()) / 1000;
+    const size_t block = std::max<size_t>(format.nBlockAlign, 1);
+    prefillBytes_ = size_t(bytes) - size_t(bytes) % block;
+    return MMSYSERR_NOERROR;
+}
+
+void PipeWaveIn::Start()
+{
+    pipe_->Clear();
+    flowing_ = false;
+}
+
+size_t PipeWaveIn::Read(void* data, size_t bytes)
+{
+    if (!flowing_) {
+        if (pipe_->Size() < std::max<size_t>(prefillBytes_, 1))
+            return 0;
+        flowing_ = true;
+    }
+    size_t got = pipe_->Read(data, bytes);
+    // Ran dry: the sender stopped (or fell behind by more than the delay);
+    // the delay is built up again before reading goes on.
+    if (got < bytes)
+        flowing_ = false;
+    return got;
+}

@@ -18,6 +18,8 @@ public:
     MMRESULT Open(const WAVEFORMATEX& format) override;
     void Write(const void* data, size_t bytes) override;
     bool RealTime() const override { return realTime_; }
+    // Records at play time, so tests see the pace of a listener.
+    std::chrono::milliseconds Lead() const override { return std::chrono::milliseconds(0); }
 
     std::vector<uint8_t> Bytes() const;
     size_t Size() const;
@@ -72,29 +74,45 @@ private:
     std::deque<uint8_t> bytes_;
 };
 
-// Output into a pipe: what is played comes out of the pipe at play time.
+// Output into a pipe: what is played goes into the pipe `lead` ahead of its
+// play time, so the reader is not starved by a sender held up.
 class PipeWaveOut : public WaveOutEndpoint {
 public:
-    explicit PipeWaveOut(std::shared_ptr<PcmPipe> pipe)
+    explicit PipeWaveOut(std::shared_ptr<PcmPipe> pipe, std::chrono::milliseconds lead = kDefaultLead)
         : pipe_(std::move(pipe))
+        , lead_(lead)
     {
     }
     void Write(const void* data, size_t bytes) override { pipe_->Write(data, bytes); }
+    std::chrono::milliseconds Lead() const override { return lead_; }
 
 private:
     std::shared_ptr<PcmPipe> pipe_;
+    const std::chrono::milliseconds lead_;
 };
 
-// Input from a pipe. Audio that arrived before recording started is dropped.
+// Input from a pipe, through a jitter buffer: reading starts once the pipe
+// holds `prefill` of audio, and starts so again after the pipe ran dry; from
+// then on the delay stays as it was. With a sender that stays ahead (a wave
+// device's Lead()), a sender held up for less than its lead plus the prefill
+// (a busy machine, a network) inserts and drops nothing. Audio that arrived
+// before recording started is dropped.
 class PipeWaveIn : public WaveInEndpoint {
 public:
-    explicit PipeWaveIn(std::shared_ptr<PcmPipe> pipe)
+    static constexpr std::chrono::milliseconds kDefaultPrefill { 40 };
+    explicit PipeWaveIn(std::shared_ptr<PcmPipe> pipe, std::chrono::milliseconds prefill = kDefaultPrefill)
         : pipe_(std::move(pipe))
+        , prefill_(prefill)
     {
     }
-    size_t Read(void* data, size_t bytes) override { return pipe_->Read(data, bytes); }
-    void Start() override { pipe_->Clear(); }
+    MMRESULT Open(const WAVEFORMATEX& format) override;
+    size_t Read(void* data, size_t bytes) override;
+    void Start() override;
 
 private:
     std::shared_ptr<PcmPipe> pipe_;
+    const std::chrono::milliseconds prefill_;
+    // Worker thread only (Open comes before the worker reads).
+    size_t prefillBytes_ = 0;
+    bool flowing_ = false;
 };

@@ -5,6 +5,10 @@
 namespace {
 // Audio captured while no buffer is queued goes through here and is lost.
 constexpr size_t kScratchFrames = 4096;
+// A source paced by the clock (a line) keeps this much of its audio while
+// the program has no buffer queued, so a program that is held up (as by a
+// busy machine) loses nothing of what the far end said.
+constexpr uint64_t kHoldSeconds = 2;
 } // namespace
 
 WaveInStream::WaveInStream(
@@ -140,6 +144,17 @@ void WaveInStream::FillAll(std::vector<WAVEHDR*>& done)
 
 void WaveInStream::Capture(Clock::time_point now, std::vector<WAVEHDR*>& done)
 {
+    if (error_.empty())
+        error_ = backend_->Error();
+    if (!error_.empty()) {
+        // The device is gone: every buffer comes back with what it holds.
+        for (WAVEHDR* h : queue_) {
+            MarkDone(h);
+            done.push_back(h);
+        }
+        queue_.clear();
+        return;
+    }
     if (pacing_ == WavePacing::None) {
         FillAll(done);
         return;
@@ -154,6 +169,17 @@ void WaveInStream::Capture(Clock::time_point now, std::vector<WAVEHDR*>& done)
         due = backend_->Available();
     }
     while (due > 0) {
+        if (queue_.empty() && pacing_ == WavePacing::Clock) {
+            const uint64_t hold = uint64_t(format_.rate) * kHoldSeconds;
+            if (due <= hold)
+                break;
+            // Held too long: the oldest goes, as it would have.
+            size_t want = std::min<uint64_t>(due - hold, kScratchFrames);
+            backend_->Read(scratch_.data(), want);
+            captured_ += want;
+            due -= want;
+            continue;
+        }
         if (queue_.empty()) {
             size_t want = std::min<uint64_t>(due, kScratchFrames);
             size_t got = backend_->Read(scratch_.data(), want);
@@ -188,8 +214,12 @@ WaveInStream::Clock::time_point WaveInStream::NextWake(Clock::time_point now) co
 {
     if (pacing_ == WavePacing::None)
         return Clock::time_point::max();
-    if (pacing_ == WavePacing::Clock)
+    if (pacing_ == WavePacing::Clock) {
+        // Without a buffer, the next one queued wakes the worker.
+        if (queue_.empty())
+            return TimeOfFrame(NextGridFrame(captured_ + uint64_t(format_.rate) * kHoldSeconds));
         return TimeOfFrame(NextGridFrame(captured_));
+    }
     // Device: when the first buffer should be full, at the latest after a
     // poll interval, so the device never overruns while nobody looks.
     Clock::time_point next = now + backend_->PollInterval();
@@ -199,4 +229,10 @@ WaveInStream::Clock::time_point WaveInStream::NextWake(Clock::time_point now) co
         next = std::min(next, now + FramesToDuration(left));
     }
     return std::max(next, now + std::chrono::milliseconds(1));
+}
+
+std::string WaveInStream::Error()
+{
+    std::lock_guard lock(mutex_);
+    return error_;
 }

@@ -1,9 +1,14 @@
 #include "wavestream_p.h"
 
+#include "debugout.h"
 #include "events.h"
 #include "messages.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <sched.h>
 
 MMRESULT WaveCallback::Check(DWORD openFlags)
 {
@@ -52,6 +57,32 @@ void WaveCallback::Send(void* handle, UINT msg, WAVEHDR* header) const
     }
 }
 
+namespace {
+
+// Audio that keeps time must not wait behind busy programs: the worker asks
+// for a fixed real-time priority (low among real-time threads, so that the
+// system's own audio and interrupt threads come first). Without the right
+// to it, it runs at normal priority and says so once in the debug output.
+// The worker only ever sleeps between short bursts, so it cannot starve
+// the machine.
+constexpr int kRealTimePriority = 10;
+
+void AskForRealTime()
+{
+    sched_param p {};
+    p.sched_priority = kRealTimePriority;
+    if (sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &p) == 0)
+        return;
+    const int err = errno;
+    static std::once_flag once;
+    std::call_once(once, [err] {
+        OutputDebugString(
+            std::string("wave: audio threads run without real-time priority: ") + std::strerror(err));
+    });
+}
+
+} // namespace
+
 WaveStream::WaveStream(UINT deviceId, const WAVEFORMATEX& format, WaveCallback callback)
     : format_(PcmFormat::From(format))
     , deviceId_(deviceId)
@@ -83,7 +114,11 @@ void WaveStream::Start(void* handle, UINT openMessage)
         std::lock_guard send(sendMutex_);
         callback_.Send(handle_, openMessage, nullptr);
     }
-    worker_ = std::thread([this] { Run(); });
+    worker_ = std::thread([this] {
+        if (RealTimeWorker())
+            AskForRealTime();
+        Run();
+    });
 }
 
 void WaveStream::SendClosed(UINT closeMessage)

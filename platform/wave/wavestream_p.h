@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -43,6 +44,9 @@ protected:
     using Clock = std::chrono::steady_clock;
 
     virtual void Run() = 0;
+    // Whether the worker keeps time for a listener (and so asks for
+    // real-time scheduling).
+    virtual bool RealTimeWorker() const = 0;
     // Marks the stream closed and ends the worker; the caller checked that no
     // header is queued. MMSYSERR_HANDLEBUSY from a callback on the worker.
     MMRESULT StopWorker(std::unique_lock<std::mutex>& lock);
@@ -87,6 +91,8 @@ public:
     MMRESULT Write(WAVEHDR* header);
     MMRESULT Reset();
     MMRESULT Close();
+    // Why the device stopped playing; empty while it plays.
+    std::string Error();
 
 private:
     struct Entry {
@@ -101,12 +107,17 @@ private:
     Clock::time_point NextWake(Clock::time_point now) const;
     uint64_t NextClockTarget() const;
 
+    bool RealTimeWorker() const override { return pacing_ != WavePacing::None; }
+
     std::unique_ptr<WaveOutBackend> backend_;
     const WavePacing pacing_;
+    const std::chrono::nanoseconds lead_;
     std::deque<Entry> queue_;
     uint64_t queued_ = 0; // frames of all headers queued so far
     uint64_t written_ = 0; // frames handed to the backend
     uint64_t played_ = 0; // frames heard
+    uint64_t heardBase_ = 0; // written_ when the backend last started counting anew
+    std::string error_;
 };
 
 class WaveInStream : public WaveStream {
@@ -118,6 +129,8 @@ public:
     MMRESULT Stop();
     MMRESULT Reset();
     MMRESULT Close();
+    // Why the device stopped recording; empty while it records.
+    std::string Error();
 
 private:
     void Run() override;
@@ -125,10 +138,13 @@ private:
     void FillAll(std::vector<WAVEHDR*>& done);
     Clock::time_point NextWake(Clock::time_point now) const;
 
+    bool RealTimeWorker() const override { return pacing_ != WavePacing::None; }
+
     std::unique_ptr<WaveInBackend> backend_;
     const WavePacing pacing_;
     std::deque<WAVEHDR*> queue_;
     bool started_ = false;
     uint64_t captured_ = 0; // frames taken from the backend since open
+    std::string error_;
     std::vector<uint8_t> scratch_;
 };
