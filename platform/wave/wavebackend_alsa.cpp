@@ -1,7 +1,17 @@
 // ALSA backends. Devices are opened non-blocking so the stream's worker never
 // sits in a write while a reset or close waits for it; ALSA's own plug layer
 // converts between the program's format and the card's.
+//
+// When a sound has been heard is judged the same way on every output: by the
+// device's delay while it is running, and from the last such reading on by
+// the clock once it is not. Sound-server plugins keep reporting a delay after
+// their stream has run dry (PulseAudio's stays at its sink's latency), so a
+// figure that never reaches zero must not hold the end back; the end of all
+// that was written is then confirmed by a drain, which the servers answer
+// only once their own queue has played.
 #include "wavebackend_p.h"
+
+#include "debugout.h"
 
 #include <alsa/asoundlib.h>
 
@@ -11,8 +21,10 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // The library prints its complaints (no card, unknown PCM) to stderr; the
-// wave calls report them as result codes instead.
+// wave calls report them as result codes, and the reason goes to the log.
 void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) { }
 
 void QuietAlsa()
@@ -53,12 +65,12 @@ MMRESULT OpenError(int err)
 
 constexpr unsigned kLatencyUs = 200000;
 
-// The part both directions share: opening with the wanted format.
+// The part both directions share: opening with the wanted format, and what
+// went wrong.
 class AlsaPcm {
 public:
-    AlsaPcm(std::string name, std::string configText)
+    explicit AlsaPcm(std::string name)
         : name_(std::move(name))
-        , configText_(std::move(configText))
     {
     }
     ~AlsaPcm() { Close(); }
@@ -67,24 +79,21 @@ public:
     {
         QuietAlsa();
         format_ = PcmFormat::From(f);
-        int r;
-        if (configText_.empty()) {
-            r = snd_pcm_open(&pcm_, name_.c_str(), stream, SND_PCM_NONBLOCK);
-        } else {
-            if ((r = LoadConfig()) < 0)
-                return MMSYSERR_NODRIVER;
-            r = snd_pcm_open_lconf(&pcm_, name_.c_str(), stream, SND_PCM_NONBLOCK, config_);
-        }
+        broken_ = false;
+        error_.clear();
+        const char* direction = stream == SND_PCM_STREAM_PLAYBACK ? "playback" : "capture";
+        int r = snd_pcm_open(&pcm_, name_.c_str(), stream, SND_PCM_NONBLOCK);
         if (r < 0) {
             pcm_ = nullptr;
-            Close();
+            Log(std::string("cannot open for ") + direction + ": " + snd_strerror(r));
             return OpenError(r);
         }
         snd_pcm_format_t fmt = AlsaFormat(format_.bits);
         if (fmt == SND_PCM_FORMAT_UNKNOWN
-            || snd_pcm_set_params(
-                   pcm_, fmt, SND_PCM_ACCESS_RW_INTERLEAVED, format_.channels, format_.rate, 1, kLatencyUs)
+            || (r = snd_pcm_set_params(
+                    pcm_, fmt, SND_PCM_ACCESS_RW_INTERLEAVED, format_.channels, format_.rate, 1, kLatencyUs))
                 < 0) {
+            Log(std::string("cannot set the format: ") + snd_strerror(r));
             Close();
             return WAVERR_BADFORMAT;
         }
@@ -99,21 +108,32 @@ public:
         if (pcm_)
             snd_pcm_close(pcm_);
         pcm_ = nullptr;
-        if (config_)
-            snd_config_delete(config_);
-        config_ = nullptr;
     }
 
     // Brings the device back after an under- or overrun (or a suspend);
     // false when it cannot be, and the device counts as gone.
     bool Recover(int err)
     {
-        if (snd_pcm_recover(pcm_, err, 1) < 0) {
-            broken_ = true;
-            return false;
+        if (err == -EPIPE || err == -ESTRPIPE || err == -EINTR) {
+            int r = snd_pcm_recover(pcm_, err, 1);
+            if (r >= 0)
+                return true;
+            err = r;
         }
-        return true;
+        Break(err);
+        return false;
     }
+
+    void Break(int err)
+    {
+        if (broken_)
+            return;
+        broken_ = true;
+        error_ = std::string("the sound device stopped working: ") + snd_strerror(err);
+        Log(snd_strerror(err));
+    }
+
+    void Log(const std::string& what) const { OutputDebugString("wave: ALSA \"" + name_ + "\": " + what); }
 
     std::chrono::nanoseconds PollInterval() const
     {
@@ -124,32 +144,17 @@ public:
     snd_pcm_t* pcm_ = nullptr;
     PcmFormat format_;
     bool broken_ = false;
+    std::string error_;
 
 private:
-    int LoadConfig()
-    {
-        int r = snd_config_top(&config_);
-        if (r < 0)
-            return r;
-        snd_input_t* in = nullptr;
-        r = snd_input_buffer_open(&in, configText_.data(), ssize_t(configText_.size()));
-        if (r < 0)
-            return r;
-        r = snd_config_load(config_, in);
-        snd_input_close(in);
-        return r;
-    }
-
     std::string name_;
-    std::string configText_;
-    snd_config_t* config_ = nullptr;
     std::chrono::nanoseconds periodNs_ { std::chrono::milliseconds(20) };
 };
 
 class AlsaOutBackend : public WaveOutBackend {
 public:
-    AlsaOutBackend(std::string name, std::string configText)
-        : pcm_(std::move(name), std::move(configText))
+    explicit AlsaOutBackend(std::string name)
+        : pcm_(std::move(name))
     {
     }
 
@@ -165,6 +170,7 @@ public:
         if (snd_pcm_sw_params_current(pcm_.pcm_, sw) == 0
             && snd_pcm_sw_params_set_start_threshold(pcm_.pcm_, sw, 1) == 0)
             snd_pcm_sw_params(pcm_.pcm_, sw);
+        Restart();
         return MMSYSERR_NOERROR;
     }
 
@@ -186,8 +192,8 @@ public:
 
     size_t Write(const uint8_t* data, size_t frames) override
     {
-        // A device that went away swallows the audio; the clock still paces
-        // the buffers, so the program sees them end as if played.
+        // A device that went away takes everything: the stream sees the
+        // error and ends the playback.
         if (pcm_.broken_)
             return frames;
         snd_pcm_sframes_t r = snd_pcm_writei(pcm_.pcm_, data, frames);
@@ -200,42 +206,95 @@ public:
             if (r == -EAGAIN)
                 return 0;
             if (r < 0) {
-                pcm_.broken_ = true;
+                pcm_.Break(int(r));
                 return frames;
             }
         }
+        if (written_ == 0)
+            reading_ = { Clock::now(), 0 };
+        written_ += uint64_t(r);
         return size_t(r);
     }
 
-    size_t Delay() override
+    uint64_t Heard(Clock::time_point now) override
     {
         if (pcm_.broken_)
-            return 0;
-        snd_pcm_sframes_t d = 0;
-        // An underrun means everything written has been heard.
-        if (snd_pcm_delay(pcm_.pcm_, &d) < 0 || d < 0)
-            return 0;
-        return size_t(d);
+            return written_;
+        snd_pcm_state_t state = snd_pcm_state(pcm_.pcm_);
+        if (state == SND_PCM_STATE_DISCONNECTED) {
+            pcm_.Break(-ENODEV);
+            return written_;
+        }
+        snd_pcm_sframes_t delay = 0;
+        if ((state == SND_PCM_STATE_RUNNING || state == SND_PCM_STATE_DRAINING)
+            && snd_pcm_delay(pcm_.pcm_, &delay) == 0 && delay >= 0) {
+            uint64_t heard = written_ - std::min<uint64_t>(uint64_t(delay), written_);
+            reading_ = { now, std::max(heard, reading_.heard) };
+            heard_ = std::max(heard_, reading_.heard);
+            return heard_;
+        }
+        // Not running (ran dry, or not started): from the last reading on,
+        // what was queued then plays out in real time.
+        auto since = std::chrono::duration_cast<std::chrono::nanoseconds>(now - reading_.time).count();
+        uint64_t more = since > 0 ? uint64_t((unsigned __int128)since * pcm_.format_.rate / 1000000000u) : 0;
+        heard_ = std::max(heard_, std::min(written_, reading_.heard + more));
+        return heard_;
+    }
+
+    bool Drain() override
+    {
+        if (pcm_.broken_)
+            return false;
+        if (written_ == 0)
+            return true;
+        // Blocking for the drain: servers answer it when their queue has
+        // played, and a card when its buffer has.
+        snd_pcm_nonblock(pcm_.pcm_, 0);
+        int r = snd_pcm_drain(pcm_.pcm_);
+        snd_pcm_nonblock(pcm_.pcm_, 1);
+        if (r < 0 && r != -EPIPE && r != -ESTRPIPE) {
+            pcm_.Break(r);
+            return false;
+        }
+        snd_pcm_prepare(pcm_.pcm_);
+        Restart();
+        return true;
     }
 
     void Drop() override
     {
+        Restart();
         if (pcm_.broken_)
             return;
         snd_pcm_drop(pcm_.pcm_);
         snd_pcm_prepare(pcm_.pcm_);
     }
 
+    std::string Error() const override { return pcm_.error_; }
     std::chrono::nanoseconds PollInterval() const override { return pcm_.PollInterval(); }
 
 private:
+    void Restart()
+    {
+        written_ = heard_ = 0;
+        reading_ = { Clock::now(), 0 };
+    }
+
+    struct Reading {
+        Clock::time_point time;
+        uint64_t heard = 0;
+    };
+
     AlsaPcm pcm_;
+    uint64_t written_ = 0; // frames since open, drain or drop
+    uint64_t heard_ = 0;
+    Reading reading_; // the last delay the device gave while running
 };
 
 class AlsaInBackend : public WaveInBackend {
 public:
     explicit AlsaInBackend(std::string name)
-        : pcm_(std::move(name), {})
+        : pcm_(std::move(name))
     {
     }
 
@@ -249,7 +308,9 @@ public:
             return;
         if (snd_pcm_state(pcm_.pcm_) != SND_PCM_STATE_PREPARED)
             snd_pcm_prepare(pcm_.pcm_);
-        snd_pcm_start(pcm_.pcm_);
+        int r = snd_pcm_start(pcm_.pcm_);
+        if (r < 0)
+            pcm_.Break(r);
     }
 
     void Stop() override
@@ -287,6 +348,7 @@ public:
         return size_t(r);
     }
 
+    std::string Error() const override { return pcm_.error_; }
     std::chrono::nanoseconds PollInterval() const override { return pcm_.PollInterval(); }
 
 private:
@@ -295,9 +357,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<WaveOutBackend> MakeAlsaOutBackend(std::string pcmName, std::string configText)
+std::unique_ptr<WaveOutBackend> MakeAlsaOutBackend(std::string pcmName)
 {
-    return std::make_unique<AlsaOutBackend>(std::move(pcmName), std::move(configText));
+    return std::make_unique<AlsaOutBackend>(std::move(pcmName));
 }
 
 std::unique_ptr<WaveInBackend> MakeAlsaInBackend(std::string pcmName)

@@ -43,10 +43,22 @@ public:
     virtual size_t Room() { return SIZE_MAX; }
     // Hands frames over; returns how many were taken.
     virtual size_t Write(const uint8_t* data, size_t frames) = 0;
-    // Frames handed over but not yet heard (Device pacing).
-    virtual size_t Delay() { return 0; }
+    // Of the frames handed over since open (or the last drain or drop),
+    // how many have been heard by `now` (Device pacing). Never decreases;
+    // reaches all of them within a bounded time once writing stops.
+    virtual uint64_t Heard(std::chrono::steady_clock::time_point now)
+    {
+        (void)now;
+        return UINT64_MAX;
+    }
+    // Waits until everything handed over has been heard (Device pacing);
+    // false when the device failed instead.
+    virtual bool Drain() { return true; }
     // Drops whatever is queued in the device.
     virtual void Drop() = 0;
+    // Why the device stopped working; empty while it works. A device that
+    // failed takes every write at once.
+    virtual std::string Error() const { return {}; }
     // Longest wait before Room is asked again while audio waits for room.
     virtual std::chrono::nanoseconds PollInterval() const { return std::chrono::milliseconds(10); }
 };
@@ -64,12 +76,12 @@ public:
     // Fills up to `frames` frames; returns how many it filled. Clock and None
     // backends always fill them all.
     virtual size_t Read(uint8_t* data, size_t frames) = 0;
+    virtual std::string Error() const { return {}; }
     virtual std::chrono::nanoseconds PollInterval() const { return std::chrono::milliseconds(10); }
 };
 
-// ALSA by PCM name, or by a configuration text defining the PCM `pcmName`
-// (used for devices the system configuration does not know, like files).
-std::unique_ptr<WaveOutBackend> MakeAlsaOutBackend(std::string pcmName, std::string configText = {});
+// ALSA by PCM name.
+std::unique_ptr<WaveOutBackend> MakeAlsaOutBackend(std::string pcmName);
 std::unique_ptr<WaveInBackend> MakeAlsaInBackend(std::string pcmName);
 
 // Registered endpoints. The slot is shared by every open of the device, so a

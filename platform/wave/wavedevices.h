@@ -70,13 +70,27 @@ UINT RegisterWaveInDevice(const std::string& name, std::shared_ptr<WaveInEndpoin
 UINT RegisterAlsaWaveOutDevice(const std::string& name, const std::string& pcmName);
 UINT RegisterAlsaWaveInDevice(const std::string& name, const std::string& pcmName);
 
-// An output device writing exactly the bytes played into a file, through
-// ALSA's file plugin (paced in real time like a sound card). Each open
-// starts the file anew; a WAV file's header is complete once the device is
-// closed.
-enum class WaveFileFormat { Wav, Raw };
+// An output device writing what is played into a file (wavefile.h): WAV,
+// FLAC, Ogg or bare PCM by the file's extension (FromExtension), or WAV or
+// bare PCM whatever the name. The path is only ever a file name. Nobody
+// listens to a file, so buffers complete as fast as they are written. Each
+// open starts the file anew; a regular file is replaced when the device is
+// closed, and a FIFO or character device is written into. A destination
+// that cannot be written fails waveOutOpen with MMSYSERR_ERROR.
+enum class WaveFileFormat { Wav, Raw, FromExtension };
 UINT RegisterWaveOutFileDevice(
-    const std::string& name, const std::string& path, WaveFileFormat format = WaveFileFormat::Wav);
+    const std::string& name, const std::string& path, WaveFileFormat format = WaveFileFormat::FromExtension);
+// Why the file device's last open, a write or its completion failed; empty
+// when all went well (or for a device that is not a file device). After a
+// failed write the device drops the rest but still completes every buffer.
+std::string WaveOutFileDeviceError(UINT deviceId);
+
+// Why an open handle's device stopped working (a sound server that went
+// away, a card unplugged), with ALSA's reason; empty while it works. Such a
+// device returns every queued buffer at once, and so do later writes; the
+// reason is also written to the debug output.
+std::string WaveOutHandleError(HWAVEOUT handle);
+std::string WaveInHandleError(HWAVEIN handle);
 
 BOOL UnregisterWaveOutDevice(UINT deviceId);
 BOOL UnregisterWaveInDevice(UINT deviceId);

@@ -80,18 +80,6 @@ template <class Entry> std::vector<WaveDeviceInfo> List(DeviceList<Entry>& list,
     return result;
 }
 
-// ALSA strings are double-quoted; a quote or backslash in a path is escaped.
-std::string AlsaQuoted(const std::string& s)
-{
-    std::string q = "\"";
-    for (char c : s) {
-        if (c == '"' || c == '\\')
-            q += '\\';
-        q += c;
-    }
-    return q + "\"";
-}
-
 } // namespace
 
 std::optional<WaveOutDeviceEntry> FindWaveOutDevice(UINT id)
@@ -147,16 +135,6 @@ UINT RegisterAlsaWaveOutDevice(const std::string& name, const std::string& pcmNa
 UINT RegisterAlsaWaveInDevice(const std::string& name, const std::string& pcmName)
 {
     return Add(InDevices(), WaveInDeviceEntry { name, 2, [pcmName] { return MakeAlsaInBackend(pcmName); } });
-}
-
-UINT RegisterWaveOutFileDevice(const std::string& name, const std::string& path, WaveFileFormat format)
-{
-    // The file plugin over a null sink: the plugin writes what passes, the
-    // null PCM takes it at once, the stream's clock keeps the pace.
-    const std::string config = "pcm.zqfile { type file slave { pcm { type null } } file " + AlsaQuoted(path)
-        + " format " + (format == WaveFileFormat::Wav ? "wav" : "raw") + " perm 0644 }";
-    return Add(OutDevices(),
-        WaveOutDeviceEntry { name, 2, [config] { return MakeAlsaOutBackend("zqfile", config); } });
 }
 
 BOOL UnregisterWaveOutDevice(UINT deviceId)

@@ -1,6 +1,7 @@
 // The input calls: argument checks here, the work in WaveInStream.
 #include "mmsystem.h"
 #include "wavecalls_p.h"
+#include "wavedevices.h"
 #include "wavedevicetable_p.h"
 #include "wavehandles_p.h"
 
@@ -125,4 +126,10 @@ MMRESULT waveInGetID(HWAVEIN hwi, UINT* deviceId)
         return MMSYSERR_INVALPARAM;
     *deviceId = stream->DeviceId();
     return MMSYSERR_NOERROR;
+}
+
+std::string WaveInHandleError(HWAVEIN handle)
+{
+    auto stream = FindWaveStreamAs<WaveInStream>(handle);
+    return stream ? stream->Error() : std::string();
 }

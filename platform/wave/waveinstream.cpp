@@ -140,6 +140,17 @@ void WaveInStream::FillAll(std::vector<WAVEHDR*>& done)
 
 void WaveInStream::Capture(Clock::time_point now, std::vector<WAVEHDR*>& done)
 {
+    if (error_.empty())
+        error_ = backend_->Error();
+    if (!error_.empty()) {
+        // The device is gone: every buffer comes back with what it holds.
+        for (WAVEHDR* h : queue_) {
+            MarkDone(h);
+            done.push_back(h);
+        }
+        queue_.clear();
+        return;
+    }
     if (pacing_ == WavePacing::None) {
         FillAll(done);
         return;
@@ -199,4 +210,10 @@ WaveInStream::Clock::time_point WaveInStream::NextWake(Clock::time_point now) co
         next = std::min(next, now + FramesToDuration(left));
     }
     return std::max(next, now + std::chrono::milliseconds(1));
+}
+
+std::string WaveInStream::Error()
+{
+    std::lock_guard lock(mutex_);
+    return error_;
 }

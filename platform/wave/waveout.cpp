@@ -1,6 +1,7 @@
 // The output calls: argument checks here, the work in WaveOutStream.
 #include "mmsystem.h"
 #include "wavecalls_p.h"
+#include "wavedevices.h"
 #include "wavedevicetable_p.h"
 #include "wavehandles_p.h"
 
@@ -113,4 +114,10 @@ MMRESULT waveOutGetID(HWAVEOUT hwo, UINT* deviceId)
         return MMSYSERR_INVALPARAM;
     *deviceId = stream->DeviceId();
     return MMSYSERR_NOERROR;
+}
+
+std::string WaveOutHandleError(HWAVEOUT handle)
+{
+    auto stream = FindWaveStreamAs<WaveOutStream>(handle);
+    return stream ? stream->Error() : std::string();
 }

@@ -44,7 +44,7 @@ MMRESULT WaveOutStream::Reset()
         done.push_back(e.header);
     }
     queue_.clear();
-    queued_ = written_ = played_ = 0;
+    queued_ = written_ = played_ = heardBase_ = 0;
     wake_.notify_all();
     Send(lock, MM_WOM_DONE, done);
     return MMSYSERR_NOERROR;
@@ -99,7 +99,7 @@ uint64_t WaveOutStream::NextClockTarget() const
 
 void WaveOutStream::Transfer(Clock::time_point now)
 {
-    if (written_ >= queued_)
+    if (written_ >= queued_ || !error_.empty())
         return;
     uint64_t limit = queued_;
     if (pacing_ == WavePacing::Clock) {
@@ -129,15 +129,31 @@ void WaveOutStream::Transfer(Clock::time_point now)
 
 std::vector<WAVEHDR*> WaveOutStream::TakePlayed(Clock::time_point now)
 {
-    if (pacing_ == WavePacing::Device) {
-        // Heard by the device, and not before its time: a sink that
-        // swallows audio at once (a file) still plays in real time.
-        uint64_t delay = std::min<uint64_t>(backend_->Delay(), written_);
-        played_ = std::min(written_ - delay, ClockFrames(now));
+    std::vector<WAVEHDR*> done;
+    if (error_.empty() && !(error_ = backend_->Error()).empty()) {
+        // The device is gone: the playback ends now, and the program can
+        // ask why.
+        written_ = played_ = queued_;
+    }
+    if (!error_.empty()) {
+        written_ = played_ = queued_;
+    } else if (pacing_ == WavePacing::Device) {
+        // Heard by the device, and not before its time.
+        uint64_t heard = heardBase_ + std::min(backend_->Heard(now), written_ - heardBase_);
+        played_ = std::max(played_, std::min(heard, ClockFrames(now)));
+        // All that was queued is over by the device's account: the drain
+        // confirms it (a server answers when its own queue has played).
+        if (!queue_.empty() && written_ == queued_ && played_ >= queue_.back().end) {
+            if (backend_->Drain()) {
+                heardBase_ = written_;
+            } else {
+                error_ = backend_->Error();
+                played_ = written_ = queued_;
+            }
+        }
     } else {
         played_ = written_;
     }
-    std::vector<WAVEHDR*> done;
     while (!queue_.empty() && queue_.front().end <= played_) {
         MarkDone(queue_.front().header);
         done.push_back(queue_.front().header);
@@ -153,11 +169,19 @@ WaveOutStream::Clock::time_point WaveOutStream::NextWake(Clock::time_point now) 
     if (pacing_ == WavePacing::Clock)
         return TimeOfFrame(NextClockTarget());
     // Device: when the first header should have been heard, or sooner when
-    // audio waits for room in the device.
+    // audio waits for room in the device; and now and then in any case, so
+    // that a device that fails is noticed while nothing is written.
     const Entry& front = queue_.front();
     Clock::time_point next = std::max(TimeOfFrame(front.end), now + FramesToDuration(front.end - played_));
+    next = std::min(next, now + std::chrono::milliseconds(50));
     if (written_ < queued_)
         next = std::min(next, now + backend_->PollInterval());
     // A device that stops moving is looked at now and then, not spun on.
-    return std::max(next, now + std::chrono::milliseconds(1));
+    return std::max(next, now + std::chrono::milliseconds(2));
+}
+
+std::string WaveOutStream::Error()
+{
+    std::lock_guard lock(mutex_);
+    return error_;
 }

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -87,6 +88,8 @@ public:
     MMRESULT Write(WAVEHDR* header);
     MMRESULT Reset();
     MMRESULT Close();
+    // Why the device stopped playing; empty while it plays.
+    std::string Error();
 
 private:
     struct Entry {
@@ -107,6 +110,8 @@ private:
     uint64_t queued_ = 0; // frames of all headers queued so far
     uint64_t written_ = 0; // frames handed to the backend
     uint64_t played_ = 0; // frames heard
+    uint64_t heardBase_ = 0; // written_ when the backend last started counting anew
+    std::string error_;
 };
 
 class WaveInStream : public WaveStream {
@@ -118,6 +123,8 @@ public:
     MMRESULT Stop();
     MMRESULT Reset();
     MMRESULT Close();
+    // Why the device stopped recording; empty while it records.
+    std::string Error();
 
 private:
     void Run() override;
@@ -130,5 +137,6 @@ private:
     std::deque<WAVEHDR*> queue_;
     bool started_ = false;
     uint64_t captured_ = 0; // frames taken from the backend since open
+    std::string error_;
     std::vector<uint8_t> scratch_;
 };

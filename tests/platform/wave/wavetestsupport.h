@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -68,5 +69,31 @@ struct Buffer {
     std::vector<uint8_t> data;
     WAVEHDR header;
 };
+
+// Plays the buffers on a device and closes it; returns the time from the
+// first write to the last completion.
+inline std::chrono::nanoseconds Play(UINT device, const WAVEFORMATEX& f, std::vector<Buffer*> buffers)
+{
+    HWAVEOUT h = nullptr;
+    MMRESULT r = waveOutOpen(&h, device, &f, ThisThreadWithQueue(), 0, CALLBACK_THREAD);
+    EXPECT_EQ(r, MMSYSERR_NOERROR);
+    if (r)
+        return {};
+    EXPECT_EQ(NextWaveMessage().message, MM_WOM_OPEN);
+    auto start = std::chrono::steady_clock::now();
+    for (Buffer* b : buffers) {
+        EXPECT_EQ(waveOutPrepareHeader(h, &b->header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveOutWrite(h, &b->header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    }
+    for (Buffer* b : buffers) {
+        MSG m = NextWaveMessage();
+        EXPECT_EQ(m.message, MM_WOM_DONE);
+        EXPECT_EQ(m.lParam, LPARAM(&b->header));
+    }
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(waveOutClose(h), MMSYSERR_NOERROR);
+    EXPECT_EQ(NextWaveMessage().message, MM_WOM_CLOSE);
+    return took;
+}
 
 } // namespace wavetest
