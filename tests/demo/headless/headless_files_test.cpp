@@ -242,13 +242,43 @@ TEST(HeadlessFiles, TheDemosOwnFileCannotBePlanted)
     }
 }
 
-TEST(HeadlessCalls, ABusyNumberSaysSo)
+TEST(HeadlessCalls, TheCallsProgressAndWhyItEndedAreShown)
 {
     // Simulated line 1 calling itself finds itself busy.
-    const ProgramRun r = RunProgram({ "--call", "1001", "--text", "Hi.", "--timeout", "120" });
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.out.contains("Dialling 1001 on \"Simulated line 1\"")) << r.out.join('\n').toStdString();
-    EXPECT_TRUE(r.out.contains("Call not connected: busy")) << r.out.join('\n').toStdString();
+    const ProgramRun self = RunProgram({ "--call", "1001", "--text", "Hi.", "--timeout", "120" });
+    EXPECT_EQ(self.exitCode, 1);
+    EXPECT_TRUE(self.out.contains("Dialling 1001 on \"Simulated line 1\""))
+        << self.out.join('\n').toStdString();
+    EXPECT_TRUE(self.out.contains("Call not connected: busy")) << self.out.join('\n').toStdString();
+
+    // The exchange's scripted far ends.
+    const QString longText = "Hello there, listen to me for a while please. "
+                             "This sentence goes on for some seconds more.";
+    const ProgramRun digits
+        = RunProgram({ "--call", "1002/dtmf=123", "--text", longText, "--timeout", "120" });
+    EXPECT_EQ(digits.exitCode, 0) << digits.err.toStdString();
+    const int connected = digits.out.indexOf("Connection established");
+    ASSERT_GE(connected, 0) << digits.out.join('\n').toStdString();
+    EXPECT_EQ(digits.out.indexOf("Ringing 1002/dtmf=123"), connected - 1)
+        << digits.out.join('\n').toStdString();
+    EXPECT_GT(digits.out.indexOf("Digit received: 1"), connected);
+    EXPECT_GT(digits.out.indexOf("Digit received: 2"), digits.out.indexOf("Digit received: 1"));
+    EXPECT_GT(digits.out.indexOf("Digit received: 3"), digits.out.indexOf("Digit received: 2"));
+
+    const ProgramRun noAnswer
+        = RunProgram({ "--call", "1002/noanswer=1s", "--text", "Hi.", "--timeout", "120" });
+    EXPECT_EQ(noAnswer.exitCode, 1);
+    EXPECT_TRUE(noAnswer.out.contains("Call not connected: no answer"))
+        << noAnswer.out.join('\n').toStdString();
+
+    const ProgramRun hungUp
+        = RunProgram({ "--call", "1002/hangup=1s", "--text", longText, "--timeout", "120" });
+    EXPECT_EQ(hungUp.exitCode, 1);
+    EXPECT_TRUE(
+        hungUp.out.indexOf(QRegularExpression(R"(^Call ended after \d+\.\d s: hung up by the far end$)"))
+        >= 0)
+        << hungUp.out.join('\n').toStdString();
+    EXPECT_TRUE(hungUp.err.contains("the call ended before the text was spoken")) << hungUp.err.toStdString();
 }
 
 // A waiting recorder that runs out of time, or is told to stop, ends the
