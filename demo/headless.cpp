@@ -292,6 +292,23 @@ private:
 // The signal that asked this run to stop (0: none yet), and who to tell.
 int g_signal = 0;
 std::function<void()> g_onSignal;
+std::unique_ptr<SignalWatch> g_signalWatch;
+
+// From the first wait on, Ctrl-C and SIGTERM end the call cleanly instead
+// of the program; a second one while the call is being ended changes
+// nothing. Before, they end the program as usual: nothing is recorded yet,
+// and opening a FIFO that has no reader would not be interrupted.
+void WatchSignals()
+{
+    if (g_signalWatch)
+        return;
+    g_signalWatch = std::make_unique<SignalWatch>([](int number) {
+        if (!g_signal)
+            g_signal = number;
+        if (g_onSignal)
+            g_onSignal();
+    });
+}
 
 // Serves events until done() holds, a side reports a failure, a signal
 // arrives or time runs out. Nothing is looked at but when something
@@ -319,6 +336,7 @@ Interruption RunUntil(const std::vector<Side*>& sides, const std::function<bool(
                 QMetaObject::invokeMethod(&loop, check, Qt::QueuedConnection);
             }
         };
+    WatchSignals();
     g_onSignal = [&] { loop.quit(); };
     QTimer limit;
     limit.setSingleShot(true);
@@ -527,27 +545,23 @@ int Demo(const HeadlessOptions& o)
 
 int RunHeadless(const HeadlessOptions& o)
 {
-    // From here on Ctrl-C and SIGTERM end the call cleanly instead of the
-    // program; a second one while the call is being ended changes nothing.
-    SignalWatch watch([](int number) {
-        if (!g_signal)
-            g_signal = number;
-        if (g_onSignal)
-            g_onSignal();
-    });
+    int status = 0;
     try {
         if (o.list)
-            return ListDevices();
-        if (o.demo)
-            return Demo(o);
-        if (o.speak)
-            return Speak(o);
-        if (o.callGiven)
-            return Call(o);
-        return Wait(o);
+            status = ListDevices();
+        else if (o.demo)
+            status = Demo(o);
+        else if (o.speak)
+            status = Speak(o);
+        else if (o.callGiven)
+            status = Call(o);
+        else
+            status = Wait(o);
     } catch (const std::exception& e) {
-        return Fail(e.what());
+        status = Fail(e.what());
     }
+    g_signalWatch.reset();
+    return status;
 }
 
 } // namespace zq::demo
