@@ -112,7 +112,8 @@ inline bool ReadWav(const QString& path, Wav& wav)
             wav.bits = u16(body + 14);
         } else if (id == "data") {
             wav.samples.resize(size_t(size / 2));
-            std::memcpy(wav.samples.data(), b.constData() + body, wav.samples.size() * 2);
+            if (!wav.samples.empty())
+                std::memcpy(wav.samples.data(), b.constData() + body, wav.samples.size() * 2);
             return wav.hz > 0;
         }
         at = body + size + (size & 1);
