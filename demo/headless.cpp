@@ -71,6 +71,27 @@ QString DisconnectReason(Cardinal mode)
     }
 }
 
+// The signal that asked this run to stop (0: none yet), and who to tell.
+int g_signal = 0;
+std::function<void()> g_onSignal;
+std::unique_ptr<SignalWatch> g_signalWatch;
+
+// From the moment a call is placed or awaited, Ctrl-C and SIGTERM end the
+// call cleanly instead of the program; a second one while the call is being ended changes
+// nothing. Before, they end the program as usual: nothing is recorded yet,
+// and opening a FIFO that has no reader would not be interrupted.
+void WatchSignals()
+{
+    if (g_signalWatch)
+        return;
+    g_signalWatch = std::make_unique<SignalWatch>([](int number) {
+        if (!g_signal)
+            g_signal = number;
+        if (g_onSignal)
+            g_onSignal();
+    });
+}
+
 // Why a run stopped waiting, when it was not the wanted end.
 struct Interruption {
     QString failure; // a side's error report, a write error, the time-out
@@ -207,6 +228,7 @@ public:
     void Dial(const QString& number)
     {
         dialled_ = number;
+        WatchSignals();
         Say("Dialling " + number + " on \"" + DeviceName() + "\"");
         form->Edit1->setText(number);
         form->Button3Click(form->Button3);
@@ -214,6 +236,7 @@ public:
 
     void WaitForCall()
     {
+        WatchSignals();
         Say("Waiting for a call on \"" + DeviceName() + "\"");
         form->CheckBox1Click(form->CheckBox1);
     }
@@ -288,27 +311,6 @@ private:
     QElapsedTimer callTime_;
     bool ended_ = false;
 };
-
-// The signal that asked this run to stop (0: none yet), and who to tell.
-int g_signal = 0;
-std::function<void()> g_onSignal;
-std::unique_ptr<SignalWatch> g_signalWatch;
-
-// From the first wait on, Ctrl-C and SIGTERM end the call cleanly instead
-// of the program; a second one while the call is being ended changes
-// nothing. Before, they end the program as usual: nothing is recorded yet,
-// and opening a FIFO that has no reader would not be interrupted.
-void WatchSignals()
-{
-    if (g_signalWatch)
-        return;
-    g_signalWatch = std::make_unique<SignalWatch>([](int number) {
-        if (!g_signal)
-            g_signal = number;
-        if (g_onSignal)
-            g_onSignal();
-    });
-}
 
 // Serves events until done() holds, a side reports a failure, a signal
 // arrives or time runs out. Nothing is looked at but when something
@@ -430,6 +432,7 @@ int Speak(const HeadlessOptions& o)
         fileDevice = RegisterWaveOutFileDevice("speechdemo --wav", QFile::encodeName(o.wav).toStdString());
         s.form->zqSpeech1->StandardOutputDevice = fileDevice;
     }
+    WatchSignals();
     s.form->Button4Click(s.form->Button4);
     Interruption end = RunUntil(
         { &s }, [&] { return s.spoken; }, o.timeoutSeconds);
