@@ -1,72 +1,148 @@
 #include "headless.h"
 
 #include "mainfrm.h"
+#include "signalwatch.h"
+#include "wavedevices.h"
 #include "waverecorder.h"
 #include "zqlogfile.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryFile>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
+#include <vector>
+
+namespace zq::demo {
 
 namespace {
 
+// Error texts of the library put their parts on lines of their own with
+// bare carriage returns, which a terminal would print over each other.
+QString Readable(QString s)
+{
+    s.replace("\r\n", "\n");
+    s.replace('\r', '\n');
+    return s;
+}
+
 void Out(const QString& s)
 {
-    std::fprintf(stdout, "%s\n", s.toLocal8Bit().constData());
+    std::fprintf(stdout, "%s\n", Readable(s).toLocal8Bit().constData());
     std::fflush(stdout);
 }
 
 void Err(const QString& s)
 {
-    std::fprintf(stderr, "speechdemo: %s\n", s.toLocal8Bit().constData());
+    std::fprintf(stderr, "speechdemo: %s\n", Readable(s).toLocal8Bit().constData());
 }
 
+QString Seconds(double s)
+{
+    return QString::number(s, 'f', 1) + " s";
+}
+
+QString DisconnectReason(Cardinal mode)
+{
+    switch (mode) {
+    case LINEDISCONNECTMODE_BUSY:
+        return "busy";
+    case LINEDISCONNECTMODE_NOANSWER:
+        return "no answer";
+    case LINEDISCONNECTMODE_REJECT:
+        return "rejected by the far end";
+    case LINEDISCONNECTMODE_BADADDRESS:
+        return "no such number";
+    case LINEDISCONNECTMODE_UNAVAIL:
+        return "the far end cannot be reached";
+    default:
+        return "hung up by the far end";
+    }
+}
+
+// The signal that asked this run to stop (0: none yet), and who to tell.
+int g_signal = 0;
+std::function<void()> g_onSignal;
+std::unique_ptr<SignalWatch> g_signalWatch;
+
+// From the moment a call is placed or awaited, Ctrl-C and SIGTERM end the
+// call cleanly instead of the program; a second one while the call is being ended changes
+// nothing. Before, they end the program as usual: nothing is recorded yet,
+// and opening a FIFO that has no reader would not be interrupted.
+void WatchSignals()
+{
+    if (g_signalWatch)
+        return;
+    g_signalWatch = std::make_unique<SignalWatch>([](int number) {
+        if (!g_signal)
+            g_signal = number;
+        if (g_onSignal)
+            g_onSignal();
+    });
+}
+
+// Why a run stopped waiting, when it was not the wanted end.
+struct Interruption {
+    QString failure; // a side's error report, a write error, the time-out
+    int signal = 0; // SIGINT or SIGTERM
+};
+
 // One side of a headless run: a window that is never shown, whose log
-// entries are watched.
-struct Side {
+// entries and line events are watched. Everything runs on the main thread.
+class Side {
+public:
     QString label;
     std::unique_ptr<TForm1> form;
     TWaveRecorder* recorder = nullptr;
-    TzqLogFile* log = nullptr;
     QString failure;
     bool connected = false, spoken = false, disconnected = false;
+    // Called after every change of the flags above.
+    std::function<void()> changed;
 
-    Side(const QString& name, const THeadlessOptions& o)
+    Side(const QString& name, const HeadlessOptions& o)
         : label(name)
         , form(std::make_unique<TForm1>())
     {
-        form->OnLogLine = [this](const QString& line) {
-            Out(label.isEmpty() ? line : "[" + label + "] " + line);
-            if (line == "Connection established") {
-                connected = true;
-                // At once, not at the next look: the line's input drops
-                // what arrives before recording starts.
-                if (recorder && !recorder->Recording())
-                    recorder->StartRecord();
-            } else if (line == "Speaking is finished")
-                spoken = true;
-            else if (line == "Line disconnected")
-                disconnected = true;
-            else if (failure.isEmpty())
-                failure = line; // every other entry is an error report
-        };
+        form->OnLogLine = [this](const QString& line) { LogLine(line); };
+        TzqCommTAPI* line = form->zqCommTAPI1;
         // One call or one wait per run.
-        form->zqCommTAPI1->SetRetries(0);
+        line->SetRetries(0);
+        line->OnLineDoingConnection = TNotifyEvent(this, &Side::Proceeding);
+        line->OnCallState = TOnLineCallState(this, &Side::CallState);
+        line->OnDTMF = TOnDTMFEvent(this, &Side::Digit);
         if (o.verbose) {
-            log = new TzqLogFile(form.get());
-            form->zqCommTAPI1->SetLog(log);
+            auto* log = new TzqLogFile(form.get());
+            line->SetLog(log);
             form->zqSpeech1->SetLog(log);
         }
+    }
+
+    void Say(const QString& s) { Out(label.isEmpty() ? s : "[" + label + "] " + s); }
+
+    void Fail(const QString& why)
+    {
+        if (failure.isEmpty())
+            failure = why;
+        Changed();
+    }
+
+    QString DeviceName() const
+    {
+        TzqCommTAPI* line = form->zqCommTAPI1;
+        const int i = line->GetDeviceIndex();
+        return i >= 0 && i < line->DeviceCount() ? QString::fromStdString(line->GetDevice(i)->Name)
+                                                 : QString();
     }
 
     bool SelectDevice(const QString& wanted, int fallback, QString& error)
@@ -101,12 +177,9 @@ struct Side {
     bool SelectVoice(const QString& wanted, QString& error)
     {
         if (wanted.isEmpty()) {
-            // The engine lists its voices by language code, so the first is
-            // rarely the one wanted; runs without a window speak English
-            // unless told otherwise.
-            const int english = form->cbVoices->findText("English (America)");
-            if (english >= 0)
-                form->cbVoices->setCurrentIndex(english);
+            const int preferred = form->cbVoices->findText(kHeadlessDefaultVoice);
+            if (preferred >= 0)
+                form->cbVoices->setCurrentIndex(preferred);
             return true;
         }
         bool numeric = false;
@@ -125,7 +198,7 @@ struct Side {
         return true;
     }
 
-    void SetText(const THeadlessOptions& o, bool silent)
+    void SetText(const HeadlessOptions& o, bool silent)
     {
         if (o.textGiven)
             form->Memo1->setPlainText(o.text);
@@ -133,46 +206,166 @@ struct Side {
             form->Memo1->clear();
     }
 
-    void StartRecording(const QString& path)
+    // Opens the recording's file before the call, so a destination that
+    // cannot be written fails the run at once.
+    bool StartRecording(const QString& path, QString& error)
     {
-        if (path.isEmpty())
-            return;
         recorder = new TWaveRecorder(form.get());
         recorder->OnFatalError = TOnFatalErrorEvent(form.get(), &TForm1::zqCommTAPI1FatalError);
+        recorder->OnWriteError = [this, path](const QString& why) {
+            QMetaObject::invokeMethod(
+                form.get(), [this, path, why] { Fail("cannot write " + path + ": " + why); },
+                Qt::QueuedConnection);
+        };
         recorder->SetzqCommTAPI(form->zqCommTAPI1);
+        if (!recorder->OpenFile(path, &error)) {
+            error = "cannot record into " + path + ": " + error;
+            return false;
+        }
+        return true;
     }
+
+    void Dial(const QString& number)
+    {
+        dialled_ = number;
+        WatchSignals();
+        Say("Dialling " + number + " on \"" + DeviceName() + "\"");
+        form->Edit1->setText(number);
+        form->Button3Click(form->Button3);
+    }
+
+    void WaitForCall()
+    {
+        WatchSignals();
+        Say("Waiting for a call on \"" + DeviceName() + "\"");
+        form->CheckBox1Click(form->CheckBox1);
+    }
+
+    // Ends this side's call (or wait) from here.
+    void HangUp()
+    {
+        if (connected && !ended_)
+            SayEnded("hung up here");
+        form->Button2Click(form->Button2);
+    }
+
+private:
+    void Changed()
+    {
+        if (changed)
+            changed();
+    }
+
+    void LogLine(const QString& line)
+    {
+        Say(line);
+        if (line == "Connection established") {
+            connected = true;
+            callTime_.start();
+            // At once, not at the next look: the line's input drops what
+            // arrives before recording starts.
+            if (recorder && !recorder->Recording())
+                recorder->StartRecord();
+        } else if (line == "Speaking is finished") {
+            spoken = true;
+        } else if (line == "Line disconnected") {
+            disconnected = true;
+            if (!ended_)
+                SayEnded(endReason_.isEmpty() ? "hung up by the far end" : endReason_);
+        } else if (failure.isEmpty()) {
+            failure = line; // every other entry is an error report
+        }
+        Changed();
+    }
+
+    void Proceeding(TObject*) { Say("Ringing " + dialled_); }
+
+    void CallState(TObject*, Cardinal state, Cardinal detail)
+    {
+        TzqCommTAPI* line = form->zqCommTAPI1;
+        if (state == LINECALLSTATE_OFFERING) {
+            const QString id = QString::fromStdString(line->CallerID());
+            const QString name = QString::fromStdString(line->CallerIDName());
+            Say("Incoming call from " + (id.isEmpty() ? "an unknown number" : id)
+                + (name.isEmpty() ? QString() : " (" + name + ")"));
+        } else if (state == LINECALLSTATE_BUSY) {
+            endReason_ = "busy";
+        } else if (state == LINECALLSTATE_DISCONNECTED) {
+            endReason_ = DisconnectReason(detail);
+        }
+    }
+
+    void Digit(TObject*, char digit) { Say(QString("Digit received: %1").arg(QChar::fromLatin1(digit))); }
+
+    void SayEnded(const QString& reason)
+    {
+        ended_ = true;
+        if (connected)
+            Say("Call ended after " + Seconds(callTime_.elapsed() / 1000.0) + ": " + reason);
+        else
+            Say("Call not connected: " + reason);
+    }
+
+    QString dialled_;
+    QString endReason_;
+    QElapsedTimer callTime_;
+    bool ended_ = false;
 };
 
-// Serves events until done() holds, a side reports a failure, or time runs
-// out. Returns the failure text, empty on success.
-QString RunUntil(const std::vector<Side*>& sides, const std::function<bool()>& done, int timeoutSeconds)
+// Serves events until done() holds, a side reports a failure, a signal
+// arrives or time runs out. Nothing is looked at but when something
+// happened, so a program that waits for a call sleeps. done() runs from the
+// event loop, never inside a component's event, so it may act on the line.
+Interruption RunUntil(const std::vector<Side*>& sides, const std::function<bool()>& done, int timeoutSeconds)
 {
     QEventLoop loop;
-    QTimer poll;
+    bool checkQueued = false;
+    auto failed = [&] {
+        for (Side* s : sides)
+            if (!s->failure.isEmpty())
+                return true;
+        return false;
+    };
+    auto check = [&] {
+        checkQueued = false;
+        if (failed() || done())
+            loop.quit();
+    };
+    for (Side* s : sides)
+        s->changed = [&] {
+            if (!checkQueued) {
+                checkQueued = true;
+                QMetaObject::invokeMethod(&loop, check, Qt::QueuedConnection);
+            }
+        };
+    WatchSignals();
+    g_onSignal = [&] { loop.quit(); };
+    QTimer limit;
+    limit.setSingleShot(true);
     bool timedOut = false;
-    QTimer::singleShot(timeoutSeconds * 1000, &loop, [&] {
+    QObject::connect(&limit, &QTimer::timeout, &loop, [&] {
         timedOut = true;
         loop.quit();
     });
-    auto check = [&] {
-        for (Side* s : sides)
-            if (!s->failure.isEmpty())
-                loop.quit();
-        if (done())
-            loop.quit();
-    };
-    // The log callbacks flip the flags; look after every event batch.
-    QObject::connect(&poll, &QTimer::timeout, &loop, check);
-    poll.start(20);
-    check();
-    if (!done())
+    limit.start(std::chrono::seconds(timeoutSeconds));
+    if (!g_signal && !failed() && !done())
         loop.exec();
+    g_onSignal = nullptr;
     for (Side* s : sides)
-        if (!s->failure.isEmpty())
-            return s->failure;
-    if (timedOut && !done())
-        return "timed out after " + QString::number(timeoutSeconds) + " s";
-    return {};
+        s->changed = nullptr;
+    Interruption result;
+    result.signal = g_signal;
+    for (Side* s : sides)
+        if (!s->failure.isEmpty() && result.failure.isEmpty())
+            result.failure = s->failure;
+    if (result.failure.isEmpty() && !result.signal && timedOut && !done())
+        result.failure = "timed out after " + QString::number(timeoutSeconds) + " s";
+    return result;
+}
+
+QString SignalName(int number)
+{
+    return number == SIGINT ? "SIGINT" : number == SIGTERM ? "SIGTERM" : "signal " + QString::number(number);
 }
 
 int Fail(const QString& why)
@@ -181,9 +374,32 @@ int Fail(const QString& why)
     return 1;
 }
 
+// The exit status for how a run ended, with the reason on stderr.
+int Finish(const Interruption& end)
+{
+    if (end.signal) {
+        Err("stopped by " + SignalName(end.signal));
+        return 128 + end.signal;
+    }
+    return end.failure.isEmpty() ? 0 : Fail(end.failure);
+}
+
+// Completes a recording and says where it is, whatever ended the call.
+void FinishRecording(Side& s, const QString& path, Interruption& end, const QString& summary)
+{
+    s.recorder->StopRecord();
+    QString error;
+    if (!s.recorder->FinishFile(&error)) {
+        if (end.failure.isEmpty() || !end.failure.startsWith("cannot write"))
+            end.failure = "cannot write " + path + ": " + error;
+        return;
+    }
+    Out(summary.arg(Seconds(s.recorder->Seconds()), QFileInfo(path).absoluteFilePath()));
+}
+
 int ListDevices()
 {
-    Side s({}, THeadlessOptions {});
+    Side s({}, HeadlessOptions {});
     TzqCommTAPI* line = s.form->zqCommTAPI1;
     line->EnumDevices();
     Out("Line devices:");
@@ -201,7 +417,7 @@ int ListDevices()
     return 0;
 }
 
-int Speak(const THeadlessOptions& o)
+int Speak(const HeadlessOptions& o)
 {
     Side s({}, o);
     QString error;
@@ -209,216 +425,146 @@ int Speak(const THeadlessOptions& o)
         return Fail(error);
     s.SetText(o, false);
     s.form->ComboBox1->setCurrentIndex(1);
+    // A file is written by a device of its own that takes the audio as
+    // fast as it comes; the path is only ever a file name.
+    UINT fileDevice = 0;
+    if (!o.wav.isEmpty()) {
+        fileDevice = RegisterWaveOutFileDevice("speechdemo --wav", QFile::encodeName(o.wav).toStdString());
+        s.form->zqSpeech1->StandardOutputDevice = fileDevice;
+    }
+    WatchSignals();
     s.form->Button4Click(s.form->Button4);
-    error = RunUntil(
+    Interruption end = RunUntil(
         { &s }, [&] { return s.spoken; }, o.timeoutSeconds);
-    if (!error.isEmpty())
-        return Fail(error);
-    if (!o.wav.isEmpty())
-        Out("Wrote " + QDir(o.wav).absolutePath());
-    return 0;
+    if (end.signal || !end.failure.isEmpty())
+        s.form->Button5Click(s.form->Button5);
+    if (fileDevice) {
+        const QString written = QString::fromStdString(WaveOutFileDeviceError(fileDevice));
+        UnregisterWaveOutDevice(fileDevice);
+        if (!written.isEmpty())
+            end.failure = "cannot write " + o.wav + ": " + written;
+        else if (end.failure.isEmpty() && !end.signal)
+            Out("Wrote " + QFileInfo(o.wav).absoluteFilePath());
+    }
+    return Finish(end);
 }
 
-int Call(const THeadlessOptions& o)
+int Call(const HeadlessOptions& o)
 {
     Side s({}, o);
     QString error;
-    if (!s.SelectDevice(o.device, 0, error) || !s.SelectVoice(o.voice, error))
+    if (!s.SelectDevice(o.device, kCallDeviceIndex, error) || !s.SelectVoice(o.voice, error))
         return Fail(error);
     s.SetText(o, false);
-    s.form->Edit1->setText(o.call);
-    s.form->Button3Click(s.form->Button3);
-    error = RunUntil(
+    s.Dial(o.call);
+    Interruption end = RunUntil(
         { &s }, [&] { return s.spoken || s.disconnected; }, o.timeoutSeconds);
-    if (error.isEmpty() && !s.spoken)
-        error = "the call ended before the text was spoken";
-    s.form->Button2Click(s.form->Button2);
-    return error.isEmpty() ? 0 : Fail(error);
+    if (end.failure.isEmpty() && !end.signal && !s.spoken)
+        end.failure = "the call ended before the text was spoken";
+    if (!s.disconnected)
+        s.HangUp();
+    return Finish(end);
 }
 
-int Wait(const THeadlessOptions& o)
+int Wait(const HeadlessOptions& o)
 {
     Side s({}, o);
     QString error;
-    if (!s.SelectDevice(o.device, 1, error) || !s.SelectVoice(o.voice, error))
+    if (!s.SelectDevice(o.device, kWaitDeviceIndex, error) || !s.SelectVoice(o.voice, error))
         return Fail(error);
-    s.SetText(o, !o.record.isEmpty());
-    s.StartRecording(o.record);
-    s.form->CheckBox1Click(s.form->CheckBox1);
+    const bool recording = !o.record.isEmpty();
+    s.SetText(o, recording);
+    if (recording && !s.StartRecording(o.record, error))
+        return Fail(error);
+    s.WaitForCall();
     // With a recording the call lasts until the far end hangs up; without,
     // until the text has been spoken.
-    error = RunUntil(
-        { &s }, [&] { return s.recorder ? s.disconnected : (s.spoken || s.disconnected); }, o.timeoutSeconds);
-    if (s.recorder) {
-        s.recorder->StopRecord();
-        if (error.isEmpty() && !s.recorder->SaveWav(o.record, &error))
-            error = "cannot write " + o.record + ": " + error;
-        if (error.isEmpty())
-            Out("Recorded " + QString::number(s.recorder->Recorded().size() / 16000.0, 'f', 1) + " s to "
-                + QDir(o.record).absolutePath());
-    }
+    Interruption end = RunUntil(
+        { &s }, [&] { return recording ? s.disconnected : (s.spoken || s.disconnected); }, o.timeoutSeconds);
+    // Whatever ended the wait, the line is closed cleanly (which also takes
+    // the waiting socket away) and what was heard is kept.
     if (!s.disconnected)
-        s.form->Button2Click(s.form->Button2);
-    return error.isEmpty() ? 0 : Fail(error);
+        s.HangUp();
+    if (recording)
+        FinishRecording(s, o.record, end, "Recorded %1 to %2");
+    return Finish(end);
+}
+
+// Where --demo keeps what the answering line heard without --record: a new
+// file no other user can have planted, in the user's own runtime folder if
+// there is one.
+bool NewDemoFile(QString& path, QString& error)
+{
+    QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (dir.isEmpty() || !QFileInfo(dir).isDir())
+        dir = QDir::tempPath();
+    QTemporaryFile file(dir + "/speechdemo-received-XXXXXX.wav");
+    file.setAutoRemove(false);
+    if (!file.open()) {
+        error = "cannot create a file in " + dir + ": " + file.errorString();
+        return false;
+    }
+    path = file.fileName();
+    return true;
 }
 
 // A call from Simulated line 1 to Simulated line 2 in this process: the
 // caller speaks the text, the answering side records it.
-int Demo(const THeadlessOptions& o)
+int Demo(const HeadlessOptions& o)
 {
-    const QString path = o.record.isEmpty() ? QDir::temp().filePath("speechdemo-received.wav") : o.record;
+    QString path = o.record, error;
+    if (path.isEmpty() && !NewDemoFile(path, error))
+        return Fail(error);
     Side answer("line 2", o), caller("line 1", o);
-    QString error;
     if (!answer.SelectDevice({}, 1, error) || !caller.SelectDevice({}, 0, error)
         || !caller.SelectVoice(o.voice, error))
         return Fail(error);
     answer.form->Memo1->clear();
-    answer.StartRecording(path);
+    if (!answer.StartRecording(path, error))
+        return Fail(error);
     caller.SetText(o, false);
-    answer.form->CheckBox1Click(answer.form->CheckBox1);
-    caller.form->Edit1->setText("1002"); // Simulated line 2's number
-
-    caller.form->Button3Click(caller.form->Button3);
-    error = RunUntil(
+    answer.WaitForCall();
+    caller.Dial("1002"); // Simulated line 2's number
+    bool callerHungUp = false;
+    Interruption end = RunUntil(
         { &caller, &answer },
         [&] {
-            if (caller.spoken && !caller.disconnected) {
-                caller.form->Button2Click(caller.form->Button2);
-                caller.disconnected = true;
+            if (caller.spoken && !caller.disconnected && !callerHungUp) {
+                callerHungUp = true;
+                caller.HangUp();
             }
             return answer.disconnected;
         },
         o.timeoutSeconds);
-    answer.recorder->StopRecord();
-    if (error.isEmpty() && !answer.recorder->SaveWav(path, &error))
-        error = "cannot write " + path + ": " + error;
+    if (!caller.disconnected && !callerHungUp)
+        caller.HangUp();
     if (!answer.disconnected)
-        answer.form->Button2Click(answer.form->Button2);
-    if (!error.isEmpty())
-        return Fail(error);
-    Out("The answering line received " + QString::number(answer.recorder->Recorded().size() / 16000.0, 'f', 1)
-        + " s of audio, saved to " + QDir(path).absolutePath());
-    return 0;
+        answer.HangUp();
+    FinishRecording(answer, path, end, "The answering line received %1 of audio, saved to %2");
+    return Finish(end);
 }
 
 } // namespace
 
-QString HeadlessHelp()
+int RunHeadless(const HeadlessOptions& o)
 {
-    return "Usage: speechdemo [options]\n"
-           "Without options the window opens. With one of these the program runs without a window,\n"
-           "writes the log lines of the window to stdout and exits with 0 on success:\n"
-           "  --speak               speak the text to the speakers (wave device 0)\n"
-           "  --speak --wav FILE    speak the text into a WAV file instead\n"
-           "  --call NUMBER         dial NUMBER on the line device and speak the text when connected\n"
-           "  --wait                wait for a call on the line device and speak the text when answered\n"
-           "  --wait --record FILE  answer, record what the caller says into FILE until they hang up\n"
-           "  --demo                call from \"Simulated line 1\" to \"Simulated line 2\" in this process,\n"
-           "                        speak the text into the call and save what line 2 heard as a WAV\n"
-           "                        file (--record FILE, default in the temporary folder)\n"
-           "  --list                list the line devices and the voices\n"
-           "Settings:\n"
-           "  --device NAME|INDEX   line device (default: the first for --call, the second for --wait)\n"
-           "  --text TEXT           text to speak (default: the memo's five lines)\n"
-           "  --voice NAME|INDEX    voice (default: the first)\n"
-           "  --timeout SECONDS     give up after this long (default 120)\n"
-           "  --verbose             the components' own log on stderr\n"
-           "  --help                this text\n"
-           "Two runs reach each other through the simulated exchange: start\n"
-           "  speechdemo --wait --record heard.wav\n"
-           "and, once it waits, in another terminal\n"
-           "  speechdemo --device \"Simulated line 1\" --call 1002 --text \"Hello\"\n";
-}
-
-bool ParseHeadlessOptions(
-    const QStringList& args, THeadlessOptions& o, bool& headless, bool& help, QString& error)
-{
-    headless = false;
-    help = false;
-    auto value = [&](int& i, QString& out) {
-        if (i + 1 >= args.size()) {
-            error = args[i] + " needs a value";
-            return false;
-        }
-        out = args[++i];
-        return true;
-    };
-    for (int i = 1; i < args.size(); ++i) {
-        const QString& a = args[i];
-        QString v;
-        if (a == "--help" || a == "-h") {
-            help = true;
-        } else if (a == "--speak") {
-            o.speak = headless = true;
-        } else if (a == "--wait") {
-            o.wait = headless = true;
-        } else if (a == "--demo") {
-            o.demo = headless = true;
-        } else if (a == "--list") {
-            o.list = headless = true;
-        } else if (a == "--verbose") {
-            o.verbose = true;
-        } else if (a == "--call") {
-            if (!value(i, o.call))
-                return false;
-            headless = true;
-        } else if (a == "--wav") {
-            if (!value(i, o.wav))
-                return false;
-        } else if (a == "--record") {
-            if (!value(i, o.record))
-                return false;
-        } else if (a == "--device") {
-            if (!value(i, o.device))
-                return false;
-        } else if (a == "--voice") {
-            if (!value(i, o.voice))
-                return false;
-        } else if (a == "--text") {
-            if (!value(i, o.text))
-                return false;
-            o.textGiven = true;
-        } else if (a == "--timeout") {
-            if (!value(i, v))
-                return false;
-            bool ok = false;
-            o.timeoutSeconds = v.toInt(&ok);
-            if (!ok || o.timeoutSeconds <= 0) {
-                error = "--timeout needs a number of seconds";
-                return false;
-            }
-        } else if (a.startsWith("-platform") || a.startsWith("-display")) {
-            ++i; // Qt's own options
-        } else {
-            error = "unknown option " + a;
-            return false;
-        }
-    }
-    const int modes = int(o.speak) + int(o.wait) + int(o.demo) + int(o.list) + int(!o.call.isEmpty());
-    if (modes > 1) {
-        error = "choose one of --speak, --call, --wait, --demo and --list";
-        return false;
-    }
-    if (!o.wav.isEmpty() && !o.speak) {
-        error = "--wav goes with --speak";
-        return false;
-    }
-    return true;
-}
-
-int RunHeadless(const THeadlessOptions& o)
-{
+    int status = 0;
     try {
         if (o.list)
-            return ListDevices();
-        if (o.demo)
-            return Demo(o);
-        if (o.speak)
-            return Speak(o);
-        if (!o.call.isEmpty())
-            return Call(o);
-        return Wait(o);
+            status = ListDevices();
+        else if (o.demo)
+            status = Demo(o);
+        else if (o.speak)
+            status = Speak(o);
+        else if (o.callGiven)
+            status = Call(o);
+        else
+            status = Wait(o);
     } catch (const std::exception& e) {
-        return Fail(e.what());
+        status = Fail(e.what());
     }
+    g_signalWatch.reset();
+    return status;
 }
+
+} // namespace zq::demo

@@ -1,30 +1,16 @@
 #pragma once
-// Runs without a window: speak a text to the speakers or into a WAV file,
-// dial a number and speak when connected, or wait for a call and speak when
-// answered. The window's log lines go to stdout.
-#include <QString>
-#include <QStringList>
+// Runs without a window: speak a text to the speakers or into an audio
+// file, dial a number and speak when connected, or wait for a call and
+// speak (or record) when answered. The window's log lines go to stdout,
+// with what a user of a call machine wants to see: the number dialled,
+// ringing, the caller, digits received, how long the call lasted and why it
+// ended.
+#include "headlessoptions.h"
 
-struct THeadlessOptions {
-    QString device; // line device by name or index
-    QString call; // number to dial
-    bool wait = false; // wait for a call
-    bool speak = false; // speak to the speakers (or --wav)
-    bool demo = false; // call from one simulated line to the other
-    bool list = false; // list devices and voices
-    QString wav; // speak into this WAV file instead of the speakers
-    QString record; // record what the line hears into this WAV file
-    QString text; // text to speak; empty: the memo's lines
-    bool textGiven = false;
-    QString voice; // voice by name or index
-    int timeoutSeconds = 120;
-    bool verbose = false; // the components' own log on stderr
-};
+namespace zq::demo {
 
-// Parses the command line; returns false with a message for bad arguments.
-// help is set when --help was asked for.
-bool ParseHeadlessOptions(
-    const QStringList& args, THeadlessOptions& options, bool& headless, bool& help, QString& error);
-QString HeadlessHelp();
-// Returns the exit status: 0 on success.
-int RunHeadless(const THeadlessOptions& options);
+// Returns the exit status: 0 on success, 1 on failure, 128 + the signal's
+// number when SIGINT or SIGTERM ended the run.
+int RunHeadless(const HeadlessOptions& options);
+
+} // namespace zq::demo

@@ -41,29 +41,24 @@ int main(int argc, char** argv)
     QStringList args;
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
-    THeadlessOptions options;
+    zq::demo::HeadlessOptions options;
     bool headless = false, help = false;
     QString error;
-    const bool parsed = ParseHeadlessOptions(args, options, headless, help, error);
+    const bool parsed = zq::demo::ParseHeadlessOptions(args, options, headless, help, error);
     if (!parsed || help) {
         if (!parsed)
             std::fprintf(stderr, "speechdemo: %s\n", error.toLocal8Bit().constData());
-        std::fputs(HeadlessHelp().toLocal8Bit().constData(), parsed ? stdout : stderr);
+        std::fputs(zq::demo::HeadlessHelp().toLocal8Bit().constData(), parsed ? stdout : stderr);
         return parsed ? 0 : 2;
     }
     // Runs without a window need no display.
     if ((headless || !HaveDisplay()) && !std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    // Speaking into a file: device 0 becomes ALSA's file output.
-    if (!options.wav.isEmpty()) {
-        const QByteArray pcm = "file:\"" + options.wav.toLocal8Bit() + "\",wav";
-        setenv("ZQ_WAVE_OUT_PCM", pcm.constData(), 1);
-    }
 
     TApplication app(argc, argv);
     TApplication::setApplicationName("speechdemo");
     if (headless)
-        return RunHeadless(options);
+        return zq::demo::RunHeadless(options);
     if (!HaveDisplay()) {
         std::fprintf(
             stderr, "speechdemo: no display to show the window on; see --help for runs without one\n");

@@ -1,9 +1,27 @@
 #include "waverecorder.h"
 
-#include <QFile>
-#include <QSaveFile>
+#include "wavefile.h"
 
-#include <cstring>
+#include <QFile>
+
+namespace zq::demo {
+
+namespace {
+
+WAVEFORMATEX RecordFormat()
+{
+    WAVEFORMATEX f {};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = WORD(TWaveRecorder::Channels);
+    f.nSamplesPerSec = DWORD(TWaveRecorder::Hz);
+    f.wBitsPerSample = WORD(TWaveRecorder::Bits);
+    f.nBlockAlign = WORD(TWaveRecorder::Channels * TWaveRecorder::Bits / 8);
+    f.nAvgBytesPerSec = f.nBlockAlign * f.nSamplesPerSec;
+    f.cbSize = 0;
+    return f;
+}
+
+} // namespace
 
 TWaveRecorder::TWaveRecorder(QObject* AOwner)
     : TzqCustomWave(AOwner)
@@ -17,71 +35,58 @@ TWaveRecorder::~TWaveRecorder()
     StopRecord();
 }
 
+bool TWaveRecorder::OpenFile(const QString& path, QString* error)
+{
+    std::string why;
+    auto writer
+        = zq::wave::AudioFileWriter::Open(QFile::encodeName(path).toStdString(), RecordFormat(), &why);
+    if (!writer) {
+        *error = QString::fromStdString(why);
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    writer_ = std::move(writer);
+    writeFailed_ = false;
+    return true;
+}
+
+bool TWaveRecorder::FinishFile(QString* error)
+{
+    std::lock_guard lock(mutex_);
+    if (!writer_) {
+        *error = "no file is open";
+        return false;
+    }
+    const bool finished = writer_->Finish();
+    if (!finished)
+        *error = QString::fromStdString(writer_->Error());
+    return finished;
+}
+
+double TWaveRecorder::Seconds() const
+{
+    std::lock_guard lock(mutex_);
+    return writer_ ? writer_->Seconds() : 0.0;
+}
+
 bool TWaveRecorder::PrepareRecord()
 {
-    {
-        std::lock_guard lock(mutex_);
-        data_.clear();
-    }
-    inputFormat_.wFormatTag = WAVE_FORMAT_PCM;
-    inputFormat_.nChannels = static_cast<WORD>(Channels);
-    inputFormat_.nSamplesPerSec = static_cast<DWORD>(Hz);
-    inputFormat_.wBitsPerSample = static_cast<WORD>(Bits);
-    inputFormat_.nBlockAlign = static_cast<WORD>(Channels * (Bits / 8));
-    inputFormat_.nAvgBytesPerSec = inputFormat_.nBlockAlign * inputFormat_.nSamplesPerSec;
-    inputFormat_.cbSize = 0;
+    inputFormat_ = RecordFormat();
     return true;
 }
 
 void TWaveRecorder::StoreRecorded(const void* Buffer, int Size)
 {
-    std::lock_guard lock(mutex_);
-    data_.append(static_cast<const char*>(Buffer), Size);
-}
-
-QByteArray TWaveRecorder::Recorded() const
-{
-    std::lock_guard lock(mutex_);
-    return data_;
-}
-
-namespace {
-void Put32(QByteArray& b, uint32_t v)
-{
-    char c[4];
-    std::memcpy(c, &v, 4);
-    b.append(c, 4);
-}
-void Put16(QByteArray& b, uint16_t v)
-{
-    char c[2];
-    std::memcpy(c, &v, 2);
-    b.append(c, 2);
-}
-} // namespace
-
-bool TWaveRecorder::SaveWav(const QString& path, QString* error) const
-{
-    const QByteArray pcm = Recorded();
-    QByteArray wav;
-    wav.append("RIFF");
-    Put32(wav, static_cast<uint32_t>(36 + pcm.size()));
-    wav.append("WAVEfmt ");
-    Put32(wav, 16);
-    Put16(wav, 1);
-    Put16(wav, static_cast<uint16_t>(Channels));
-    Put32(wav, static_cast<uint32_t>(Hz));
-    Put32(wav, static_cast<uint32_t>(Hz * Channels * (Bits / 8)));
-    Put16(wav, static_cast<uint16_t>(Channels * (Bits / 8)));
-    Put16(wav, static_cast<uint16_t>(Bits));
-    wav.append("data");
-    Put32(wav, static_cast<uint32_t>(pcm.size()));
-    wav.append(pcm);
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(wav) != wav.size() || !f.commit()) {
-        if (error)
-            *error = f.errorString();
-        return false;
+    QString failure;
+    {
+        std::lock_guard lock(mutex_);
+        if (!writer_ || writeFailed_ || Size <= 0 || writer_->Write(Buffer, size_t(Size)))
+            return;
+        writeFailed_ = true;
+        failure = QString::fromStdString(writer_->Error());
     }
-    return true;
+    if (OnWriteError)
+        OnWriteError(failure);
 }
+
+} // namespace zq::demo

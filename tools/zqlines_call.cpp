@@ -8,6 +8,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -92,9 +93,19 @@ int RunCall(int argc, char** argv)
             from = std::atoi(value());
         else if (!std::strcmp(argv[i], "--to"))
             to = std::atoi(value());
-        else if (!std::strcmp(argv[i], "--hold"))
-            hold = std::atoi(value());
-        else if (!std::strcmp(argv[i], "--data"))
+        else if (!std::strcmp(argv[i], "--hold")) {
+            // A negative or huge hold would keep the call up for ever.
+            const char* text = value();
+            char* end = nullptr;
+            errno = 0;
+            const long seconds = std::strtol(text, &end, 10);
+            if (!*text || *end || errno || seconds < 0 || seconds > 86400) {
+                std::fprintf(
+                    stderr, "zqlines: --hold needs a number of seconds from 0 to 86400, not \"%s\"\n", text);
+                return 2;
+            }
+            hold = int(seconds);
+        } else if (!std::strcmp(argv[i], "--data"))
             data = true;
     }
     if (number.empty()) {

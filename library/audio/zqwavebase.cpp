@@ -56,6 +56,8 @@ TzqCustomWave::~TzqCustomWave()
 
 UINT TzqCustomWave::WaveOutDeviceID()
 {
+    if (!zqCommTAPI())
+        return StandardOutputDevice;
     return LineWaveDevice(zqCommTAPI(), kWaveOut);
 }
 

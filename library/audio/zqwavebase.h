@@ -48,6 +48,9 @@ public:
     Cardinal RecordBufferTenths = 1;
     int32_t PlayBufferSeconds = 1;
     TWaveBufferEvent OnBufferPlay;
+    // The output device used when no line is linked: the system's device 0
+    // unless a program sends the sound elsewhere (a file device, say).
+    UINT StandardOutputDevice = 0;
 
     // Output direction.
     virtual void StartPlay();

@@ -22,6 +22,7 @@ constexpr ErrorText kTexts[] = {
     { ERROR_NOT_ENOUGH_MEMORY, "Not enough storage is available to process this command." },
     { ERROR_BAD_FORMAT, "An attempt was made to load a program with an incorrect format." },
     { ERROR_NOT_READY, "The device is not ready." },
+    { ERROR_WRITE_FAULT, "The system cannot write to the specified device." },
     { ERROR_GEN_FAILURE, "A device attached to the system is not functioning." },
     { ERROR_SHARING_VIOLATION,
         "The process cannot access the file because it is being used by another process." },
@@ -29,6 +30,7 @@ constexpr ErrorText kTexts[] = {
     { ERROR_DEV_NOT_EXIST, "The specified network resource or device is no longer available." },
     { ERROR_INVALID_PARAMETER, "The parameter is incorrect." },
     { ERROR_BROKEN_PIPE, "The pipe has been ended." },
+    { ERROR_DISK_FULL, "There is not enough space on the disk." },
     { ERROR_INSUFFICIENT_BUFFER, "The data area passed to a system call is too small." },
     { ERROR_MOD_NOT_FOUND, "The specified module could not be found." },
     { ERROR_PROC_NOT_FOUND, "The specified procedure could not be found." },
@@ -90,6 +92,9 @@ DWORD Win32ErrorFromErrno(int err)
         return ERROR_NOT_SUPPORTED;
     case EPIPE:
         return ERROR_BROKEN_PIPE;
+    case ENOSPC:
+    case EDQUOT:
+        return ERROR_DISK_FULL;
     case EIO:
         return ERROR_GEN_FAILURE;
     case ETIMEDOUT:

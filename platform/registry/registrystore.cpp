@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cerrno>
 #include <cstring>
@@ -181,15 +180,16 @@ LONG RegistryStore::beginChange()
 LONG RegistryStore::commitChange()
 {
     QString error;
-    const bool saved = save(&error);
-    if (!saved) {
-        qWarning().noquote()
-            << QStringLiteral("zqregistry: cannot write the registry store \"%1\": %2").arg(path_, error);
+    const LONG rc = save(&error);
+    if (rc != LONG(ERROR_SUCCESS)) {
+        qWarning().noquote() << QStringLiteral("zqregistry: cannot write the registry store \"%1\": %2; "
+                                               "the change is not saved and the store is left as it was")
+                                    .arg(path_, error);
         // Only what reached the file counts; drop the change that did not.
         load(StampOfPath(path_));
     }
     unlockFile();
-    return saved ? LONG(ERROR_SUCCESS) : LONG(ERROR_CANTWRITE);
+    return rc;
 }
 
 void RegistryStore::abandonChange()
@@ -197,26 +197,59 @@ void RegistryStore::abandonChange()
     unlockFile();
 }
 
-bool RegistryStore::save(QString* error)
+LONG RegistryStore::save(QString* error)
 {
     const QString dir = QFileInfo(path_).absolutePath();
     if (!QDir().mkpath(dir)) {
         *error = QStringLiteral("cannot create the folder \"%1\"").arg(dir);
-        return false;
+        return LONG(ERROR_CANTWRITE);
     }
-    QSaveFile file(path_);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = file.errorString();
-        return false;
+    // The new content goes to a file of its own beside the store, and
+    // replaces the store only once every byte of it is known to be on disk:
+    // a full disk must leave the old store, not a cut one.
+    QByteArray temp = QFile::encodeName(path_) + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        const int err = errno;
+        *error = QStringLiteral("cannot create a file in \"%1\": %2")
+                     .arg(dir, QString::fromLocal8Bit(std::strerror(err)));
+        return err == ENOSPC || err == EDQUOT ? LONG(ERROR_DISK_FULL) : LONG(ERROR_CANTWRITE);
     }
+    const auto fail = [&](const char* step, int err) {
+        ::unlink(temp.constData());
+        *error = QStringLiteral("%1 failed: %2")
+                     .arg(QLatin1String(step), QString::fromLocal8Bit(std::strerror(err)));
+        return err == ENOSPC || err == EDQUOT ? LONG(ERROR_DISK_FULL) : LONG(ERROR_WRITE_FAULT);
+    };
+    // mkostemp makes the file private; a store keeps the mode it had.
+    struct stat old { };
+    const mode_t mode
+        = ::stat(QFile::encodeName(path_).constData(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+    ::fchmod(fd, mode);
     const QByteArray content = EncodeTree(tree_);
-    if (file.write(content) != content.size() || !file.commit()) {
-        *error = file.errorString();
-        return false;
+    for (qsizetype done = 0; done < content.size();) {
+        const ssize_t n = ::write(fd, content.constData() + done, size_t(content.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int err = n < 0 ? errno : EIO;
+            ::close(fd);
+            return fail("writing", err);
+        }
+        done += n;
     }
+    if (::fsync(fd) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return fail("flushing to disk", err);
+    }
+    if (::close(fd) != 0)
+        return fail("closing", errno);
+    if (::rename(temp.constData(), QFile::encodeName(path_).constData()) != 0)
+        return fail("replacing the store", errno);
     SyncDirectory(path_);
     stamp_ = StampOfPath(path_);
-    return true;
+    return LONG(ERROR_SUCCESS);
 }
 
 // Writers in other processes are kept out for the duration of a change, so

@@ -40,8 +40,10 @@ public:
     // (then no change may be made and finishChange need not be called). Lock held.
     LONG beginChange();
     // Writes the changed tree and ends the change. When writing fails, the
-    // change is dropped (the tree is read again from the file) and an error
-    // code returned.
+    // store file is left as it was, the change is dropped (the tree is read
+    // again from the file), a warning says why, and the error code is
+    // returned: ERROR_DISK_FULL, ERROR_WRITE_FAULT, or ERROR_CANTWRITE when
+    // no file could be made beside the store.
     LONG commitChange();
     // Ends a change that changed nothing.
     void abandonChange();
@@ -55,7 +57,7 @@ private:
     void syncWithFile();
     void load(const FileStamp& stamp);
     void setAsideCorrupt(const QString& reason, const FileStamp& stamp);
-    bool save(QString* error);
+    LONG save(QString* error);
     void lockFile();
     void unlockFile();
 

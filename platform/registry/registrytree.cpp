@@ -2,8 +2,6 @@
 
 #include <QString>
 
-#include <algorithm>
-
 namespace zqreg {
 
 const char* const kRootNames[RootCount] = { "HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER" };
@@ -35,30 +33,34 @@ bool RegKey::removeSubkey(const QByteArray& fold)
 
 const RegValue* RegKey::findValue(std::string_view valueName) const
 {
-    const QByteArray fold = FoldName(valueName);
-    auto it = std::find_if(values.begin(), values.end(), [&](const RegValue& v) { return v.fold == fold; });
-    return it == values.end() ? nullptr : &*it;
+    auto it = valueAt.find(FoldName(valueName));
+    return it == valueAt.end() ? nullptr : &values[it->second];
 }
 
 void RegKey::setValue(std::string_view valueName, DWORD type, QByteArray data)
 {
-    const QByteArray fold = FoldName(valueName);
-    auto it = std::find_if(values.begin(), values.end(), [&](const RegValue& v) { return v.fold == fold; });
-    if (it == values.end()) {
-        values.push_back(RegValue { std::string(valueName), fold, type, std::move(data) });
+    QByteArray fold = FoldName(valueName);
+    auto it = valueAt.find(fold);
+    if (it == valueAt.end()) {
+        valueAt.emplace(fold, values.size());
+        values.push_back(RegValue { std::string(valueName), std::move(fold), type, std::move(data) });
         return;
     }
-    it->type = type;
-    it->data = std::move(data);
+    RegValue& value = values[it->second];
+    value.type = type;
+    value.data = std::move(data);
 }
 
 bool RegKey::removeValue(std::string_view valueName)
 {
-    const QByteArray fold = FoldName(valueName);
-    auto it = std::find_if(values.begin(), values.end(), [&](const RegValue& v) { return v.fold == fold; });
-    if (it == values.end())
+    auto it = valueAt.find(FoldName(valueName));
+    if (it == valueAt.end())
         return false;
-    values.erase(it);
+    const size_t at = it->second;
+    valueAt.erase(it);
+    values.erase(values.begin() + qsizetype(at));
+    for (size_t i = at; i < values.size(); ++i)
+        valueAt[values[i].fold] = i;
     return true;
 }
 

@@ -4,11 +4,13 @@
 #include "win32types.h"
 
 #include <QByteArray>
+#include <QHashFunctions>
 
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace zqreg {
@@ -23,10 +25,19 @@ struct RegValue {
     QByteArray data;
 };
 
+struct FoldHash {
+    size_t operator()(const QByteArray& fold) const { return qHash(fold); }
+};
+
 struct RegKey {
     std::string name;
     std::map<QByteArray, std::unique_ptr<RegKey>> subkeys; // by folded name
-    std::vector<RegValue> values; // in the order they were first set
+    // In the order they were first set; read by position, changed only
+    // through setValue and removeValue, which keep valueAt in step.
+    std::vector<RegValue> values;
+    // Position in values by folded name: a key may hold hundreds of
+    // thousands of values, and loading sets each of them once.
+    std::unordered_map<QByteArray, size_t, FoldHash> valueAt;
 
     RegKey* findSubkey(const QByteArray& fold) const;
     // Adds a subkey that must not exist yet.

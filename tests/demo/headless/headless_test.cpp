@@ -2,7 +2,9 @@
 // two simulated lines in which the answering side records what it hears,
 // and the command line's own answers.
 #include "eventwait.h"
+#include "headlessoptions.h"
 #include "mainfrm.h"
+#include "programrun.h"
 #include "registry.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <cmath>
@@ -21,13 +24,7 @@
 
 namespace {
 
-// The child shares this process's registry store, set up before anything
-// touches the registry; the exchange rings quickly there.
-QTemporaryDir& Scratch()
-{
-    static QTemporaryDir dir;
-    return dir;
-}
+using namespace zqtest;
 
 class OwnRegistry : public ::testing::Environment {
 public:
@@ -49,92 +46,14 @@ public:
 [[maybe_unused]] ::testing::Environment* const kOwnRegistry
     = ::testing::AddGlobalTestEnvironment(new OwnRegistry);
 
-struct ProgramRun {
-    int exitCode = -1;
-    QStringList out;
-    QString err;
-};
-
-ProgramRun RunProgram(const QStringList& args)
-{
-    QProcess p;
-    p.setProgram(QCoreApplication::applicationDirPath() + "/speechdemo");
-    p.setArguments(args);
-    p.start();
-    ProgramRun r;
-    if (!p.waitForStarted() || !p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        r.err = "did not finish: " + p.errorString();
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromLocal8Bit(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    r.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return r;
-}
-
-struct Wav {
-    int hz = 0, bits = 0, channels = 0;
-    std::vector<int16_t> samples;
-    double Seconds() const { return hz ? double(samples.size()) / hz : 0; }
-};
-
-// Reads a PCM WAV file: its format and, for 16-bit data, its samples.
-bool ReadWav(const QString& path, Wav& wav)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray b = f.readAll();
-    if (b.size() < 12 || !b.startsWith("RIFF") || b.mid(8, 4) != "WAVE")
-        return false;
-    auto u32 = [&](qsizetype at) {
-        uint32_t v = 0;
-        std::memcpy(&v, b.constData() + at, 4);
-        return v;
-    };
-    auto u16 = [&](qsizetype at) {
-        uint16_t v = 0;
-        std::memcpy(&v, b.constData() + at, 2);
-        return v;
-    };
-    for (qsizetype at = 12; at + 8 <= b.size();) {
-        const QByteArray id = b.mid(at, 4);
-        const qsizetype size = u32(at + 4);
-        const qsizetype body = at + 8;
-        if (body + size > b.size())
-            return false;
-        if (id == "fmt " && size >= 16) {
-            wav.channels = u16(body + 2);
-            wav.hz = int(u32(body + 4));
-            wav.bits = u16(body + 14);
-        } else if (id == "data") {
-            wav.samples.resize(size_t(size / 2));
-            std::memcpy(wav.samples.data(), b.constData() + body, wav.samples.size() * 2);
-            return wav.hz > 0;
-        }
-        at = body + size + (size & 1);
-    }
-    return false;
-}
-
-double Rms(const std::vector<int16_t>& s)
-{
-    double sum = 0;
-    for (int16_t v : s)
-        sum += double(v) * v;
-    return s.empty() ? 0 : std::sqrt(sum / double(s.size()));
-}
-
 // How long the memo's text is when spoken with the voice the run without a
 // window picks: rendered here through the window's own speech component.
 double MemoSeconds()
 {
     TForm1 form;
-    const int english = form.cbVoices->findText("English (America)");
-    if (english >= 0)
-        form.cbVoices->setCurrentIndex(english);
+    const int preferred = form.cbVoices->findText(zq::demo::kHeadlessDefaultVoice);
+    if (preferred >= 0)
+        form.cbVoices->setCurrentIndex(preferred);
     form.ComboBox1->setCurrentIndex(1);
     form.Button4Click(form.Button4);
     const double seconds
@@ -160,6 +79,17 @@ TEST(Headless, DemoCallDeliversTheSpokenMemoToTheAnsweringLine)
     ASSERT_GE(connected, 0) << r.out.join('\n').toStdString();
     ASSERT_GT(spoken, connected) << r.out.join('\n').toStdString();
     ASSERT_GT(farEnd, spoken) << r.out.join('\n').toStdString();
+    // What a user of a call machine wants to see on the way.
+    EXPECT_LT(at("[line 1] Dialling 1002 on \"Simulated line 1\""), connected);
+    EXPECT_LT(at("[line 1] Ringing 1002"), connected);
+    EXPECT_LT(at("[line 2] Incoming call from 1001 (Simulated line 1)"), answered);
+    EXPECT_TRUE(
+        r.out.indexOf(QRegularExpression(R"(\[line 1\] Call ended after \d+\.\d s: hung up here)")) > spoken)
+        << r.out.join('\n').toStdString();
+    EXPECT_TRUE(
+        r.out.indexOf(QRegularExpression(R"(\[line 2\] Call ended after \d+\.\d s: hung up by the far end)"))
+        > spoken)
+        << r.out.join('\n').toStdString();
     EXPECT_TRUE(r.out.last().startsWith("The answering line received ")) << r.out.last().toStdString();
     EXPECT_TRUE(r.out.last().endsWith("saved to " + wavPath)) << r.out.last().toStdString();
 
