@@ -28,7 +28,7 @@ private:
     std::u16string id_;
 };
 
-// Tokens of the installed voices, in the engine's order.
+// Tokens of the installed voices, the user's language first (see voiceorder_p.h).
 std::vector<SpObjectTokenPtr> InstalledVoiceTokens();
 
 } // namespace sapi

@@ -281,3 +281,27 @@ TEST_F(Speech, TheRenderedLengthIsTheEnginesOwn)
 }
 
 } // namespace
+
+// The first voice is the one selected, so the list starts with the voice of
+// the user's own language and country.
+TEST(SpeechVoices, TheFirstVoiceIsTheUsersOwn)
+{
+    const std::string saved = std::getenv("LANG") ? std::getenv("LANG") : "";
+    const std::string savedAll = std::getenv("LC_ALL") ? std::getenv("LC_ALL") : "";
+    unsetenv("LC_ALL");
+    unsetenv("LC_MESSAGES");
+    for (const auto& [lang, first] :
+        { std::pair { "en_US.UTF-8", "English (America)" },
+            std::pair { "en_GB.UTF-8", "English (Great Britain)" }, std::pair { "de_AT.UTF-8", "German" } }) {
+        setenv("LANG", lang, 1);
+        TzqSpeech speech;
+        EXPECT_EQ(speech.VoiceIndex(), 0);
+        EXPECT_EQ(speech.VoiceName(0), first) << lang;
+        if (std::string(lang) == "en_US.UTF-8") { // then the other English voices
+            EXPECT_EQ(speech.VoiceName(1).rfind("English", 0), 0u) << speech.VoiceName(1);
+        }
+    }
+    setenv("LANG", saved.c_str(), 1);
+    if (!savedAll.empty())
+        setenv("LC_ALL", savedAll.c_str(), 1);
+}
