@@ -146,6 +146,18 @@ void EspeakEngine::EnsureInitialized()
     espeak_SetSynthCallback(OnSynth);
 }
 
+void EspeakEngine::RequireInstalled()
+{
+    thread_.Call([this] {
+        EnsureInitialized();
+        if (initStatus_ != ENS_OK)
+            throw SpeechEngineError(REGDB_E_CLASSNOTREG,
+                initError_
+                    + " Install the speech engine and its voices: the Debian packages espeak-ng-data and "
+                      "libespeak-ng1.");
+    });
+}
+
 std::vector<EngineVoice> EspeakEngine::Voices()
 {
     return thread_.Call([this] {

@@ -48,6 +48,9 @@ public:
     // when that is set, from the engine's own default otherwise.
     static EspeakEngine& Instance();
 
+    // Raises SpeechEngineError (REGDB_E_CLASSNOTREG) when the engine cannot
+    // start, with what to install.
+    void RequireInstalled();
     // Installed voices in the engine's order; empty when there is no voice data.
     std::vector<EngineVoice> Voices();
     // Renders on the engine thread and waits, keeping every sample; throws

@@ -79,6 +79,11 @@ std::vector<SpObjectTokenPtr> InstalledVoiceTokens()
     return tokens;
 }
 
+SpObjectTokenCategory::SpObjectTokenCategory()
+{
+    EspeakEngine::Instance().RequireInstalled();
+}
+
 HRESULT SpObjectTokenCategory::SetId(const std::u16string& categoryId, bool createIfNotExist)
 {
     if (kind_ != Kind::None)

@@ -10,6 +10,10 @@ namespace sapi {
 
 class SpObjectTokenCategory {
 public:
+    // Raises SpeechEngineError when the speech engine is not installed or
+    // cannot start, as creating the category fails without a speech platform.
+    SpObjectTokenCategory();
+
     // SPERR_NOT_FOUND for an unknown category unless createIfNotExist, which
     // makes an empty one; SPERR_ALREADY_INITIALIZED when set before.
     // Category identifiers compare without regard to case.
