@@ -118,6 +118,36 @@ TEST_F(Speech, PlayOptionsAreASetInFormResources)
     EXPECT_NE(text.find("PlayOptions = [woSynchro, woEventLast]"), std::string::npos) << text;
 }
 
+TEST_F(Speech, TextIsReadFromAndWrittenToFormResources)
+{
+    QObject form;
+    ReadForm(&form,
+        ParseForm("object Form1: TForm1\n"
+                  "  object zqSpeech1: TzqSpeech\n"
+                  "    Text = (\n"
+                  "      'This is the memo.'\n"
+                  "      ''\n"
+                  "      'It''s spoken.')\n"
+                  "  end\n"
+                  "end\n"),
+        {});
+    auto* s = form.findChild<TzqSpeech*>("zqSpeech1");
+    ASSERT_NE(s, nullptr);
+    ASSERT_EQ(s->Text().Count(), 3);
+    EXPECT_EQ(s->Text().Strings(2), "It's spoken.");
+
+    const std::string text = WriteFormText(WriteForm(&form, "TForm1", {}));
+    EXPECT_NE(
+        text.find("Text = (\n      'This is the memo.'\n      ''\n      'It''s spoken.')"), std::string::npos)
+        << text;
+    QObject copy;
+    ReadForm(&copy, ParseForm(text), {});
+    auto* c = copy.findChild<TzqSpeech*>("zqSpeech1");
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->Text().Count(), 3);
+    EXPECT_EQ(c->Text().Strings(0), "This is the memo.");
+}
+
 TEST_F(Speech, DefaultFormatGivesBlockAlign2AndOneSecondBuffersOf16000Bytes)
 {
     Say({ "Hello there" });
