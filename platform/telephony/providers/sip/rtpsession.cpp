@@ -289,7 +289,11 @@ void RtpSession::Receive()
         if (!rtp)
             continue;
         const int pt = rtp->header.payloadType;
-        if (pt != config_.payloadType && pt != config_.eventPayloadType)
+        // Either law may come in whatever we send: both were offered.
+        const bool audio = pt == kPayloadPcmu || pt == kPayloadPcma;
+        const int eventPt = config_.receiveEventPayloadType >= 0 ? config_.receiveEventPayloadType
+                                                                 : config_.eventPayloadType;
+        if (!audio && (eventPt < 0 || pt != eventPt))
             continue;
         // Symmetric RTP: answer to where the peer really sends from.
         config_.remote = from;
@@ -298,10 +302,10 @@ void RtpSession::Receive()
             std::lock_guard lock(statsMutex_);
             ++stats_.received;
         }
-        if (pt == config_.payloadType) {
+        if (audio) {
             int16_t pcm[1024];
             const size_t samples = std::min(rtp->payloadSize, sizeof pcm / sizeof pcm[0]);
-            G711Decode(config_.law, rtp->payload, samples, pcm);
+            G711Decode(pt == kPayloadPcmu ? G711Law::MuLaw : G711Law::ALaw, rtp->payload, samples, pcm);
             media_->jitter.Put(rtp->header.timestamp, pcm, samples);
             continue;
         }

@@ -25,7 +25,8 @@ namespace zq::sip {
 struct RtpConfig {
     G711Law law = G711Law::MuLaw;
     int payloadType = kPayloadPcmu;
-    int eventPayloadType = -1; // negotiated telephone-event, -1 none
+    int eventPayloadType = -1; // telephone-event as the peer receives it, -1 none
+    int receiveEventPayloadType = -1; // and as we receive it, -1 as above
     sockaddr_storage remote {}; // until the peer's own packets say otherwise
     socklen_t remoteLength = 0;
     int jitterDelayMs = 120;

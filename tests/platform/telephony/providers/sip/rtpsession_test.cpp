@@ -75,7 +75,11 @@ TEST(RtpSession, WhatOneEndSendsTheOtherHearsWhole)
     a.session = Open();
     b.session = Open();
     ASSERT_TRUE(a.session && b.session);
-    a.session->Start(To(b.session->LocalPort()), a.Callbacks());
+    // A sends A-law, B sends mu-law: each end takes either.
+    RtpConfig alaw = To(b.session->LocalPort());
+    alaw.law = G711Law::ALaw;
+    alaw.payloadType = kPayloadPcma;
+    a.session->Start(alaw, a.Callbacks());
     b.session->Start(To(a.session->LocalPort()), b.Callbacks());
     // A second of a 500 Hz tone; what arrives must be the same tone through
     // A-law or mu-law, at the same place relative to its own start.
