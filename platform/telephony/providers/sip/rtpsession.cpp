@@ -164,6 +164,18 @@ void RtpSession::SendDigits(const std::string& digits)
             digits_ += c;
 }
 
+size_t RtpSession::Queued()
+{
+    std::lock_guard lock(mutex_);
+    return sendQueue_.size();
+}
+
+void RtpSession::DropQueued()
+{
+    std::lock_guard lock(mutex_);
+    sendQueue_.clear();
+}
+
 RtpStats RtpSession::Stats() const
 {
     std::lock_guard lock(statsMutex_);

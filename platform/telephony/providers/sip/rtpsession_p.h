@@ -59,6 +59,9 @@ public:
     void Send(const int16_t* pcm, size_t samples);
     // Queues digits as telephone-events (or nothing when none was agreed).
     void SendDigits(const std::string& digits);
+    // Samples queued and not yet sent; dropping them (the player stopped).
+    size_t Queued();
+    void DropQueued();
     RtpStats Stats() const;
 
 private:

@@ -25,6 +25,8 @@ struct SipAccountSettings {
     int rtpPortMin = 0, rtpPortMax = 0; // 0: any
     std::string codecs = "PCMU,PCMA";
     int ringIntervalMs = 2000; // between ring reports of an incoming call
+
+    bool operator==(const SipAccountSettings&) const = default;
 };
 
 std::vector<std::string> SipAccountNames();
