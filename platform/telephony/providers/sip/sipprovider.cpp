@@ -285,8 +285,8 @@ void SipLine::OnRegister(int status, const char* phrase, const sip_t* sip)
         return;
     }
     SetInService(false,
-        (status == 401 || status == 407 ? "refused (" : "failed (") + std::to_string(status) + " " + phrase
-            + ")");
+        (status == 401 || status == 403 || status == 407 ? "refused (" : "failed (") + std::to_string(status)
+            + " " + phrase + ")");
     if (!retryTimer_ && open_)
         retryTimer_ = provider_->Sink()->StartTimer(kRegisterRetryMs, [this] {
             retryTimer_ = 0;

@@ -46,14 +46,15 @@ void SipStack::Run(std::string* error, bool* ready)
     su_init();
     su_root_t* root = su_root_create(nullptr);
     su_wait_t wait;
+    int index = -1;
     bool ok = root && su_wait_create(&wait, wake_, SU_WAIT_IN) == 0
-        && su_root_register(
-               root, &wait,
-               [](su_root_magic_t*, su_wait_t*, su_wakeup_arg_t* self) -> int {
-                   static_cast<SipStack*>(self)->Drain();
-                   return 0;
-               },
-               this, 0)
+        && (index = su_root_register(
+                root, &wait,
+                [](su_root_magic_t*, su_wait_t*, su_wakeup_arg_t* self) -> int {
+                    static_cast<SipStack*>(self)->Drain();
+                    return 0;
+                },
+                this, 0))
             >= 0;
     {
         std::lock_guard lock(mutex_);
@@ -67,8 +68,11 @@ void SipStack::Run(std::string* error, bool* ready)
     cv_.notify_all();
     if (ok)
         su_root_run(root);
-    if (root)
+    if (root) {
+        if (index >= 0)
+            su_root_deregister(root, index);
         su_root_destroy(root);
+    }
     su_deinit();
 }
 
