@@ -99,7 +99,7 @@ TEST(RtpSession, WhatOneEndSendsTheOtherHearsWhole)
     b.session->Stop();
     const auto heard = b.Heard();
     size_t start = 0;
-    while (start < heard.size() && heard[start] == 0)
+    while (start < heard.size() && std::abs(heard[start]) < 1000)
         ++start;
     ASSERT_LT(start + tone.size(), heard.size() + 1);
     double err = 0, power = 0;
