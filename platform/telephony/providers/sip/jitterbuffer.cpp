@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include <spandsp.h>
-
 namespace zq::sip {
 
 namespace {
@@ -24,13 +22,7 @@ JitterBuffer::JitterBuffer(int delayMs, int capacityMs)
     , capacity_(PowerOfTwoAtLeast(uint32_t(std::max(capacityMs, delayMs * 2)) * 8))
     , samples_(capacity_)
     , present_(capacity_)
-    , plc_(plc_init(nullptr))
 {
-}
-
-JitterBuffer::~JitterBuffer()
-{
-    plc_free(static_cast<plc_state_t*>(plc_));
 }
 
 void JitterBuffer::Restart(uint32_t timestamp)
@@ -38,8 +30,7 @@ void JitterBuffer::Restart(uint32_t timestamp)
     std::fill(present_.begin(), present_.end(), 0);
     playout_ = timestamp - delay_;
     started_ = true;
-    // Concealment must not blend the old stream into the new one.
-    plc_init(static_cast<plc_state_t*>(plc_));
+    // Concealment must not carry the old stream into the new one.
     lastWasAudio_ = false;
     concealed_ = 0;
     ++restarts_;
@@ -86,14 +77,18 @@ JitterBuffer::Frame JitterBuffer::Take(int16_t out[160])
     }
     playout_ += 160;
     if (got > 0) {
-        plc_rx(static_cast<plc_state_t*>(plc_), out, 160);
+        std::memcpy(last_, out, sizeof last_);
         lastWasAudio_ = true;
         concealed_ = 0;
         return Frame::Audio;
     }
     if (lastWasAudio_ && concealed_ < kMaxConcealedFrames) {
+        // The last frame again, fading: a lost packet passes as a slight
+        // stretch of the sound rather than a click of silence.
         ++concealed_;
-        plc_fillin(static_cast<plc_state_t*>(plc_), out, 160);
+        const int gain = 256 >> concealed_;
+        for (int i = 0; i < 160; ++i)
+            out[i] = int16_t(last_[i] * gain / 256);
         return Frame::Concealed;
     }
     lastWasAudio_ = false;

@@ -16,7 +16,6 @@ public:
     // which is how much delay variation it absorbs. capacityMs: how far ahead
     // of playout a packet may be before the stream counts as restarted.
     explicit JitterBuffer(int delayMs = 120, int capacityMs = 1000);
-    ~JitterBuffer();
     JitterBuffer(const JitterBuffer&) = delete;
     JitterBuffer& operator=(const JitterBuffer&) = delete;
 
@@ -41,7 +40,7 @@ private:
     bool lastWasAudio_ = false;
     int concealed_ = 0; // frames in a row
     size_t late_ = 0, restarts_ = 0;
-    void* plc_ = nullptr; // spandsp's concealment state
+    int16_t last_[160] = {}; // the last frame played, repeated to conceal
 };
 
 } // namespace zq::sip
