@@ -3,6 +3,7 @@
 #include "debugout.h"
 #include "eventwait.h"
 #include "mmsystem.h"
+#include "registry.h"
 #include "sipaccounts.h"
 #include "sipp.h"
 #include "tapi.h"
@@ -175,8 +176,9 @@ protected:
     {
         std::string error;
         ASSERT_TRUE(zq::sip::SaveSipAccount(account_, &error)) << error;
-        if (!password.empty())
+        if (!password.empty()) {
             ASSERT_TRUE(zq::sip::SetSipPassword(account_.name, password, &error)) << error;
+        }
     }
     // Registers, finds the account's line and opens it as owner.
     void OpenLine()
