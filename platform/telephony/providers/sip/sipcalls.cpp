@@ -92,7 +92,8 @@ LONG SipCall::Answer(DWORD requestId)
     auto self = shared_from_this();
     line_->provider_->Stack().Post([self, requestId] {
         if (self->nh_)
-            nua_respond(self->nh_, SIP_200_OK, SOATAG_USER_SDP_STR(self->localSdp_.c_str()), TAG_END());
+            nua_respond(self->nh_, SIP_200_OK, SOATAG_USER_SDP_STR(self->localSdp_.c_str()),
+                SOATAG_RTP_SELECT(SOA_RTP_SELECT_COMMON), TAG_END());
         Guard lock(ServiceLock());
         if (!self->line_->provider_->Running())
             return;
@@ -340,9 +341,13 @@ void SipLine::OnState(const std::shared_ptr<SipCall>& call, tagi_t* tags)
 {
     int state = nua_callstate_init;
     const char* remote = nullptr;
-    tl_gets(tags, NUTAG_CALLSTATE_REF(state), SOATAG_REMOTE_SDP_STR_REF(remote), TAG_END());
+    const char* local = nullptr;
+    tl_gets(tags, NUTAG_CALLSTATE_REF(state), SOATAG_REMOTE_SDP_STR_REF(remote),
+        SOATAG_LOCAL_SDP_STR_REF(local), TAG_END());
     if (remote)
         call->remoteSdp_ = remote;
+    if (local)
+        call->sentSdp_ = local;
     if (state == nua_callstate_ready && !call->ended_ && !call->mediaStarted_) {
         StartMedia(call);
     } else if (state == nua_callstate_terminated) {
@@ -357,7 +362,9 @@ void SipLine::OnState(const std::shared_ptr<SipCall>& call, tagi_t* tags)
 void SipLine::StartMedia(const std::shared_ptr<SipCall>& call)
 {
     call->mediaStarted_ = true;
-    const auto config = NegotiateAudio(call->localSdp_, call->remoteSdp_);
+    // What the stack actually sent (an answer keeps only what both have).
+    const auto config
+        = NegotiateAudio(call->sentSdp_.empty() ? call->localSdp_ : call->sentSdp_, call->remoteSdp_);
     if (!config) {
         Log("no audio in common with " + call->details_.calledId + call->details_.callerId + ", call ended");
         nua_bye(call->nh_, TAG_END());

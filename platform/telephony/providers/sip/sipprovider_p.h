@@ -87,6 +87,7 @@ public:
     // stack
     nua_handle_s* nh_ = nullptr;
     std::string remoteSdp_;
+    std::string sentSdp_; // our description as the stack sent it
     int authTries_ = 0;
     bool mediaStarted_ = false;
 };

@@ -9,6 +9,9 @@
 #include "tapi.h"
 #include "zqtapi.h"
 
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtGlobal>
 
@@ -473,4 +476,85 @@ TEST_F(SipLineTest, WrongPasswordTakesTheLineOutOfService)
     EXPECT_FALSE(HasLog("battery"));
     HCALL call = 0;
     EXPECT_EQ(Dial("4711", &call), LINEERR_RESOURCEUNAVAIL);
+}
+
+// The program itself, headless, on a SIP line: as on a simulated one.
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QString out, err;
+};
+
+QProcess* StartDemo(const QStringList& args)
+{
+    auto* p = new QProcess;
+    p->setProgram(QCoreApplication::applicationDirPath() + "/speechdemo");
+    p->setArguments(args);
+    p->start();
+    return p;
+}
+
+Run Finish(QProcess* p)
+{
+    Run r;
+    if (p->waitForStarted()
+        && zqtest::WaitUntil([&] { return p->state() == QProcess::NotRunning; }, 120000)) {
+        r.exitCode = p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1;
+    } else {
+        p->kill();
+        p->waitForFinished();
+    }
+    r.out = QString::fromLocal8Bit(p->readAllStandardOutput());
+    r.err = QString::fromLocal8Bit(p->readAllStandardError());
+    delete p;
+    return r;
+}
+
+} // namespace
+
+TEST_F(SipLineTest, ProgramCallsOutOnTheLineAndSpeaks)
+{
+    SaveAccount();
+    auto args = UasArgs(farPort_, FreeMediaPort(), ScenarioPath("uas_echo.xml"), 1);
+    args.push_back("-rtp_echo");
+    ASSERT_TRUE(sipp_.Start(args, Dir()));
+    const Run r = Finish(StartDemo({ "--device", QString::fromStdString(account_.name), "--call", "4711",
+        "--text", "Hello over the internet.", "--timeout", "60" }));
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString() << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("Connection established")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("Speaking is finished")) << r.out.toStdString();
+    // The program hung up: the far end got its BYE.
+    EXPECT_EQ(sipp_.Wait(), 0) << sipp_.Log();
+}
+
+TEST_F(SipLineTest, ProgramWaitsAnswersAndRecordsACaller)
+{
+    SaveAccount();
+    const std::string pcap = Dir() + "/caller.pcap";
+    WriteRtpCapture(pcap, 1000, 1500, "");
+    const std::string scenario
+        = WriteScenario("uac_caller.xml", Dir(), { { "@PCAP@", pcap }, { "@PAUSE@", "3000" } });
+    const QString wavPath = QString::fromStdString(Dir() + "/heard.wav");
+    QProcess* waiting = StartDemo({ "--device", QString::fromStdString(account_.name), "--wait", "--record",
+        wavPath, "--timeout", "60" });
+    // The line listens once the program has opened it; sipp retransmits its
+    // INVITE until then.
+    ASSERT_TRUE(waiting->waitForStarted());
+    ASSERT_TRUE(sipp_.Start(
+        { "127.0.0.1:" + std::to_string(account_.localPort), "-sf", scenario, "-i", "127.0.0.1", "-p",
+            std::to_string(farPort_), "-mi", "127.0.0.1", "-mp", std::to_string(FreeMediaPort()), "-m", "1" },
+        Dir()));
+    const Run r = Finish(waiting);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString() << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("Connection established")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("Line disconnected")) << r.out.toStdString();
+    EXPECT_EQ(sipp_.Wait(), 0) << sipp_.Log();
+    QFile wav(wavPath);
+    ASSERT_TRUE(wav.open(QIODevice::ReadOnly));
+    const QByteArray bytes = wav.readAll();
+    ASSERT_GT(bytes.size(), 44);
+    std::vector<int16_t> samples(size_t(bytes.size() - 44) / 2);
+    std::memcpy(samples.data(), bytes.constData() + 44, samples.size() * 2);
+    EXPECT_GE(ToneFrames(samples, 1000), 60);
 }
