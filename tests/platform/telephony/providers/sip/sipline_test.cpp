@@ -285,6 +285,7 @@ TEST_F(SipLineTest, CallsAFarEndThatAnswersAndHearsWhatItPlays)
     auto args = UasArgs(farPort_, FreeMediaPort(), ScenarioPath("uas_echo.xml"), 1);
     args.push_back("-rtp_echo");
     ASSERT_TRUE(sipp_.Start(args, Dir()));
+    ASSERT_TRUE(WaitListening(farPort_)) << sipp_.Log();
     OpenLine();
     Recorder recorder;
     ASSERT_TRUE(recorder.Open(WaveId("wave/in"), 20));
@@ -329,6 +330,7 @@ TEST_F(SipLineTest, BusyFarEndIsBusyEachTime)
 {
     SaveAccount();
     ASSERT_TRUE(sipp_.Start(UasArgs(farPort_, FreeMediaPort(), ScenarioPath("uas_busy.xml"), 2), Dir()));
+    ASSERT_TRUE(WaitListening(farPort_)) << sipp_.Log();
     OpenLine();
     for (int attempt = 0; attempt < 2; ++attempt) {
         HCALL call = 0;
@@ -351,6 +353,7 @@ TEST_F(SipLineTest, UnansweredCallTimesOutAndIsCancelled)
 {
     SaveAccount();
     ASSERT_TRUE(sipp_.Start(UasArgs(farPort_, FreeMediaPort(), ScenarioPath("uas_noanswer.xml"), 1), Dir()));
+    ASSERT_TRUE(WaitListening(farPort_)) << sipp_.Log();
     OpenLine();
     // A call set-up time of two seconds, in the line's configuration block.
     std::vector<char> buf(512);
@@ -449,6 +452,7 @@ TEST_F(SipLineTest, RegistersWithDigestAuthentication)
         { "-sf", ScenarioPath("registrar_401.xml"), "-i", "127.0.0.1", "-p", std::to_string(farPort_), "-m",
             "1", "-set", "user", "alice", "-set", "password", "correct horse" },
         Dir()));
+    ASSERT_TRUE(WaitListening(farPort_)) << sipp_.Log();
     OpenLine();
     // The registrar's scenario ends only when the second REGISTER carried the
     // right digest.
@@ -465,6 +469,7 @@ TEST_F(SipLineTest, WrongPasswordTakesTheLineOutOfService)
         { "-sf", ScenarioPath("registrar_401.xml"), "-i", "127.0.0.1", "-p", std::to_string(farPort_), "-m",
             "1", "-set", "user", "alice", "-set", "password", "correct horse" },
         Dir()));
+    ASSERT_TRUE(WaitListening(farPort_)) << sipp_.Log();
     OpenLine();
     EXPECT_TRUE(zqtest::WaitUntil([&] {
         for (const Msg& m : Messages())
@@ -481,7 +486,7 @@ TEST_F(SipLineTest, WrongPasswordTakesTheLineOutOfService)
 // The program itself, headless, on a SIP line: as on a simulated one.
 namespace {
 
-struct Run {
+struct DemoRun {
     int exitCode = -1;
     QString out, err;
 };
@@ -495,9 +500,9 @@ QProcess* StartDemo(const QStringList& args)
     return p;
 }
 
-Run Finish(QProcess* p)
+DemoRun Finish(QProcess* p)
 {
-    Run r;
+    DemoRun r;
     if (p->waitForStarted()
         && zqtest::WaitUntil([&] { return p->state() == QProcess::NotRunning; }, 120000)) {
         r.exitCode = p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1;
@@ -519,7 +524,8 @@ TEST_F(SipLineTest, ProgramCallsOutOnTheLineAndSpeaks)
     auto args = UasArgs(farPort_, FreeMediaPort(), ScenarioPath("uas_echo.xml"), 1);
     args.push_back("-rtp_echo");
     ASSERT_TRUE(sipp_.Start(args, Dir()));
-    const Run r = Finish(StartDemo({ "--device", QString::fromStdString(account_.name), "--call", "4711",
+    ASSERT_TRUE(WaitListening(farPort_)) << sipp_.Log();
+    const DemoRun r = Finish(StartDemo({ "--device", QString::fromStdString(account_.name), "--call", "4711",
         "--text", "Hello over the internet.", "--timeout", "60" }));
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString() << r.out.toStdString();
     EXPECT_TRUE(r.out.contains("Connection established")) << r.out.toStdString();
@@ -538,14 +544,14 @@ TEST_F(SipLineTest, ProgramWaitsAnswersAndRecordsACaller)
     const QString wavPath = QString::fromStdString(Dir() + "/heard.wav");
     QProcess* waiting = StartDemo({ "--device", QString::fromStdString(account_.name), "--wait", "--record",
         wavPath, "--timeout", "60" });
-    // The line listens once the program has opened it; sipp retransmits its
-    // INVITE until then.
+    // The line listens once the program has opened it.
     ASSERT_TRUE(waiting->waitForStarted());
+    ASSERT_TRUE(WaitListening(account_.localPort));
     ASSERT_TRUE(sipp_.Start(
         { "127.0.0.1:" + std::to_string(account_.localPort), "-sf", scenario, "-i", "127.0.0.1", "-p",
             std::to_string(farPort_), "-mi", "127.0.0.1", "-mp", std::to_string(FreeMediaPort()), "-m", "1" },
         Dir()));
-    const Run r = Finish(waiting);
+    const DemoRun r = Finish(waiting);
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString() << r.out.toStdString();
     EXPECT_TRUE(r.out.contains("Connection established")) << r.out.toStdString();
     EXPECT_TRUE(r.out.contains("Line disconnected")) << r.out.toStdString();

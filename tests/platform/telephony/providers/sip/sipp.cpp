@@ -61,6 +61,11 @@ int FreeMediaPort()
     }
 }
 
+bool WaitListening(int port)
+{
+    return zqtest::WaitUntil([port] { return !Bindable(port); });
+}
+
 Sipp::~Sipp()
 {
     Stop();

@@ -12,6 +12,9 @@ namespace zqsiptest {
 int FreeUdpPort();
 // An even port p with p and p + 2 free: sipp echoes RTP on both.
 int FreeMediaPort();
+// Waits (serving events) until something has bound the UDP port on
+// loopback: a peer is ready once it listens.
+bool WaitListening(int port);
 
 class Sipp {
 public:
