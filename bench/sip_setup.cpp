@@ -200,7 +200,7 @@ int main(int argc, char** argv)
             });
             lineDeallocateCall(call);
         }
-        lineShutdown(lineApp);
+        lineShutdown(&lineApp);
     }
     kill(uas, SIGTERM);
     waitpid(uas, &st, 0);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <sstream>
 
 namespace zq::sip {
@@ -81,6 +82,10 @@ std::optional<std::string> RequestUriFor(
         else if (c == '#')
             number += "%23";
         else if (c == ' ' || c == '-' || c == '.' || c == '(' || c == ')')
+            continue;
+        // What a dial string says to a modem (tone or pulse, pauses, waits)
+        // means nothing to SIP.
+        else if (std::strchr("TtPpWw,!@$;", c))
             continue;
         else {
             *error = "\"" + dialled + "\" is neither a telephone number nor a SIP address";

@@ -17,8 +17,9 @@ struct SipUri {
 // sip:user@host[:port][;params] (or sips:); false for anything else.
 bool ParseSipUri(const std::string& text, SipUri* out);
 
-// The request URI for a dialled number: digits (with '+', '*', '#' and
-// visual separators) become sip:NUMBER@<domain of the account>, a SIP URI is
+// The request URI for a dialled number: digits (with '+', '*', '#', visual
+// separators and a modem's dial modifiers such as "T" or ",", which are
+// dropped) become sip:NUMBER@<domain of the account>, a SIP URI is
 // taken as it is. Null with *error set for anything else.
 std::optional<std::string> RequestUriFor(
     const std::string& dialled, const std::string& accountAddress, std::string* error);

@@ -20,9 +20,10 @@ TEST(SipUri, NumbersBecomeAddressesInTheAccountsDomain)
     EXPECT_EQ(RequestUriFor("+44 (20) 7946-0123", "sip:alice@example.org", &error),
         "sip:+442079460123@example.org");
     EXPECT_EQ(RequestUriFor("*21#", "sip:alice@[::1]:5070;transport=tcp", &error), "sip:*21%23@[::1]:5070");
+    EXPECT_EQ(RequestUriFor("T0,4711", "sip:alice@example.org", &error), "sip:04711@example.org");
     EXPECT_EQ(RequestUriFor("sip:bob@example.net;transport=tcp", "sip:alice@example.org", &error),
         "sip:bob@example.net;transport=tcp");
-    for (const char* bad : { "", "+", "bob@example.net", "555-CALL", "tel:+1555" }) {
+    for (const char* bad : { "", "+", "T,", "bob@example.net", "555-CALL", "tel:+1555" }) {
         error.clear();
         EXPECT_FALSE(RequestUriFor(bad, "sip:alice@example.org", &error)) << bad;
         EXPECT_NE(error.find("neither a telephone number nor a SIP address"), std::string::npos) << bad;

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <fstream>
 #include <random>
+#include <set>
 #include <sstream>
 
 extern char** environ;
@@ -39,15 +40,22 @@ bool Bindable(int port)
 
 int FreeUdpPort()
 {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
+    // The system may hand the same free port out twice in a row; a test
+    // needs several different ones.
+    static std::set<int> given;
+    for (;;) {
+        const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        socklen_t len = sizeof a;
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        close(fd);
+        const int port = ntohs(a.sin_port);
+        if (given.insert(port).second)
+            return port;
+    }
 }
 
 int FreeMediaPort()
