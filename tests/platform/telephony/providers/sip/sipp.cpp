@@ -16,8 +16,6 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
-#include <random>
-#include <set>
 #include <sstream>
 
 extern char** environ;
@@ -38,32 +36,29 @@ bool Bindable(int port)
 }
 } // namespace
 
+// Ports below the system's ephemeral range (32768 up), so nothing that binds
+// "any port" takes them meanwhile; each process starts at its own place in
+// the range, so tests running side by side do not pick the same ones.
 int FreeUdpPort()
 {
-    // The system may hand the same free port out twice in a row; a test
-    // needs several different ones.
-    static std::set<int> given;
+    static int next = 20000 + int(unsigned(getpid()) % 500) * 24;
     for (;;) {
-        const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        close(fd);
-        const int port = ntohs(a.sin_port);
-        if (given.insert(port).second)
+        const int port = next++;
+        if (next >= 32000)
+            next = 20000;
+        if (Bindable(port))
             return port;
     }
 }
 
 int FreeMediaPort()
 {
-    std::mt19937 rng(std::random_device {}() ^ unsigned(getpid()));
-    std::uniform_int_distribution<int> pick(10000, 29999);
+    static int next = 10000 + int(unsigned(getpid()) % 500) * 20;
     for (;;) {
-        const int p = pick(rng) * 2;
+        const int p = next;
+        next += 4;
+        if (next >= 19990)
+            next = 10000;
         if (Bindable(p) && Bindable(p + 1) && Bindable(p + 2) && Bindable(p + 3))
             return p;
     }
