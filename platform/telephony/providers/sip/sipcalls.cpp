@@ -277,9 +277,10 @@ void SipLine::OnIncoming(nua_handle_t* nh, const sip_t* sip)
     nua_respond(nh, SIP_180_RINGING, TAG_END());
     // The line rings at once and then at the account's interval, so the
     // component can count rings before it answers.
+    // The call keeps its ring function; the function only refers back to
+    // the call weakly, so neither keeps the other alive.
     std::weak_ptr<SipCall> weak = call;
-    auto ring = std::make_shared<std::function<void()>>();
-    *ring = [this, weak, ring] {
+    call->ring_ = [this, weak] {
         auto c = weak.lock();
         if (!c)
             return;
@@ -287,9 +288,9 @@ void SipLine::OnIncoming(nua_handle_t* nh, const sip_t* sip)
         if (c->ended_ || c->state_ != LINECALLSTATE_OFFERING)
             return;
         provider_->Sink()->LineRinging(this, ++c->rings_);
-        c->ringTimer_ = provider_->Sink()->StartTimer(DWORD(s_.ringIntervalMs), *ring);
+        c->ringTimer_ = provider_->Sink()->StartTimer(DWORD(s_.ringIntervalMs), c->ring_);
     };
-    call->ringTimer_ = provider_->Sink()->StartTimer(0, *ring);
+    call->ringTimer_ = provider_->Sink()->StartTimer(0, call->ring_);
 }
 
 void SipLine::OnInviteResponse(

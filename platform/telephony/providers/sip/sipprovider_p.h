@@ -16,6 +16,7 @@
 
 #include <sofia-sip/nua.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -83,6 +84,7 @@ public:
     std::string localSdp_; // what we offer or answer with
     telephony::TimerId ringTimer_ = 0, failTimer_ = 0;
     DWORD rings_ = 0;
+    std::function<void()> ring_; // reports a ring and sets the next
 
     // stack
     nua_handle_s* nh_ = nullptr;
