@@ -67,6 +67,10 @@ std::string Flags(DWORD bits, const std::vector<std::pair<DWORD, const char*>>& 
 } // namespace
 
 int RunCall(int argc, char** argv);
+namespace zq::tools {
+int RunSipAccounts(int argc, char** argv);
+const char* SipAccountsUsage();
+} // namespace zq::tools
 
 int main(int argc, char** argv)
 {
@@ -80,6 +84,8 @@ int main(int argc, char** argv)
         }
         if (!std::strcmp(argv[i], "--call"))
             return RunCall(argc, argv);
+        if (!std::strncmp(argv[i], "--sip-", 6))
+            return zq::tools::RunSipAccounts(argc, argv);
         if (!std::strcmp(argv[i], "--help")) {
             std::printf(
                 "Usage: zqlines [--watch [SECONDS]]\n"
@@ -88,6 +94,7 @@ int main(int argc, char** argv)
                 "       zqlines --call NUMBER [--from I] [--to J] [--data] [--hold SECONDS]\n"
                 "                               wait on device J, dial NUMBER on device I, show the\n"
                 "                               events and the log, hang up after SECONDS (default 2)\n");
+            std::printf("%s", zq::tools::SipAccountsUsage());
             return 0;
         }
     }
