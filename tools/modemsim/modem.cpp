@@ -55,13 +55,13 @@ std::vector<std::string> splitCommands(const std::string& body)
         }
         std::string cmd(1, c);
         ++i;
-        if (c == '+' || c == '#' || c == '%' || c == '\\') {
+        if (c == '+' || c == '#') {
             while (i < body.size() && body[i] != ';')
                 cmd += static_cast<char>(std::toupper(static_cast<unsigned char>(body[i++])));
         } else if (c == 'D') {
             cmd += body.substr(i);
             i = body.size();
-        } else if (c == '&') {
+        } else if (c == '&' || c == '%' || c == '\\') {
             if (i < body.size())
                 cmd += static_cast<char>(std::toupper(static_cast<unsigned char>(body[i++])));
             digits(cmd);
@@ -467,7 +467,7 @@ int SimModem::execute(const std::string& cmd)
     default:
         // The other basic and ampersand commands (M, L, X, &K, &C ...) are
         // taken as they come.
-        if (std::isalpha(static_cast<unsigned char>(c)) || c == '&')
+        if (std::isalpha(static_cast<unsigned char>(c)) || c == '&' || c == '%' || c == '\\')
             return 0;
         return 1;
     }
