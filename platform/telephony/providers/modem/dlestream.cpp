@@ -35,7 +35,7 @@ VoiceEvent voiceEventOf(uint8_t c)
     }
 }
 
-void DleDecoder::decode(
+size_t DleDecoder::decode(
     const uint8_t* data, size_t size, std::vector<uint8_t>& samples, std::vector<DleCode>& events)
 {
     const size_t base = samples.size();
@@ -61,8 +61,11 @@ void DleDecoder::decode(
             e.code = static_cast<char>(c);
             e.offset = samples.size() - base;
             events.push_back(e);
+            if (c == ETX)
+                return i + 1;
         }
     }
+    return size;
 }
 
 void dleEscape(const uint8_t* data, size_t size, std::vector<uint8_t>& out)

@@ -50,7 +50,9 @@ class DleDecoder {
 public:
     // Appends the sample bytes of data to samples and the events to events; a
     // DLE at the end of data waits for its second byte in the next call.
-    void decode(
+    // Stops right after DLE ETX, where the stream ends and the modem's command
+    // state begins, and returns how many bytes it took.
+    size_t decode(
         const uint8_t* data, size_t size, std::vector<uint8_t>& samples, std::vector<DleCode>& events);
     void reset() { pending_ = false; }
     bool pending() const { return pending_; }

@@ -60,3 +60,13 @@ TEST(DleStream, DigitsAreExactlyTheDtmfSet)
     }
     EXPECT_EQ(digits, "#*0123456789ABCD");
 }
+
+TEST(DleStream, DecodingStopsWhereTheStreamEnds)
+{
+    const uint8_t wire[] = { 7, DLE, ETX, '\r', '\n', 'O', 'K', '\r', '\n' };
+    DleDecoder d;
+    std::vector<uint8_t> got;
+    std::vector<DleCode> ev;
+    EXPECT_EQ(d.decode(wire, sizeof wire, got, ev), 3u);
+    EXPECT_EQ(got, std::vector<uint8_t> { 7 });
+}
