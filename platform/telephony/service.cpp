@@ -1,6 +1,7 @@
 // Applications, lines and the message path of the service.
 #include "service_p.h"
 
+#include "modemprovider.h"
 #include "simexchange.h"
 
 #include "messages.h"
@@ -28,8 +29,10 @@ void TapiService::EnsureStarted()
     if (started_)
         return;
     timers_.Start();
-    if (providers_.empty())
+    if (providers_.empty()) {
         providers_.push_back(CreateSimulatedExchange());
+        providers_.push_back(zq::modem::CreateModemProvider());
+    }
     for (auto& p : providers_)
         for (tsp::ProviderLine* l : p->Start(this))
             devices_.push_back(l);
