@@ -4,6 +4,7 @@
 
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 KernelObject::~KernelObject() = default;
 
@@ -18,6 +19,7 @@ namespace {
 struct HandleTable {
     std::mutex mutex;
     std::unordered_map<HANDLE, std::shared_ptr<KernelObject>> objects;
+    std::unordered_multimap<HANDLE, std::function<void()>> closeWatchers;
     // Handles are not reused soon after closing, so a stale value held by
     // mistake names nothing rather than somebody else's object.
     HANDLE next = 0x100;
@@ -59,6 +61,7 @@ std::shared_ptr<KernelObject> LookupKernelObject(HANDLE h)
 BOOL CloseHandle(HANDLE h)
 {
     std::shared_ptr<KernelObject> object;
+    std::vector<std::function<void()>> watchers;
     {
         HandleTable& t = Table();
         std::lock_guard lock(t.mutex);
@@ -69,9 +72,27 @@ BOOL CloseHandle(HANDLE h)
         }
         object = std::move(it->second);
         t.objects.erase(it);
+        auto [from, to] = t.closeWatchers.equal_range(h);
+        for (auto w = from; w != to; ++w)
+            watchers.push_back(std::move(w->second));
+        t.closeWatchers.erase(h);
     }
     // Outside the lock: closing may wake threads that look handles up.
     object->OnClose();
+    for (auto& w : watchers)
+        w();
+    return TRUE;
+}
+
+BOOL NotifyHandleClosed(HANDLE h, std::function<void()> fn)
+{
+    HandleTable& t = Table();
+    std::lock_guard lock(t.mutex);
+    if (!t.objects.count(h)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    t.closeWatchers.emplace(h, std::move(fn));
     return TRUE;
 }
 

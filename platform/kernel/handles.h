@@ -4,6 +4,7 @@
 // so one CloseHandle and one handle space serve them all.
 #include "win32types.h"
 
+#include <functional>
 #include <memory>
 
 class KernelObject {
@@ -29,6 +30,11 @@ template <class T> std::shared_ptr<T> LookupKernelObjectAs(HANDLE h)
 }
 
 BOOL CloseHandle(HANDLE h);
+
+// Runs fn once on the thread that closes h, after the object's OnClose: for
+// whoever lent the handle to somebody else and must learn when it comes
+// back. FALSE when h names no object.
+BOOL NotifyHandleClosed(HANDLE h, std::function<void()> fn);
 DWORD WaitForSingleObject(HANDLE h, DWORD timeoutMs);
 
 // Number of open handles, for tests that check nothing is left behind.

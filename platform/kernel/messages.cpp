@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include <sys/syscall.h>
 #include <time.h>
@@ -245,6 +246,20 @@ void DeallocateMessageWindow(HWND hwnd)
 
 BOOL PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    if (hwnd == HWND_BROADCAST) {
+        std::vector<HWND> all;
+        {
+            Registry& r = Reg();
+            std::lock_guard lock(r.mutex);
+            for (auto& [h, w] : r.windows)
+                all.push_back(h);
+        }
+        BOOL ok = TRUE;
+        for (HWND h : all)
+            if (!PostMessage(h, msg, wParam, lParam) && GetLastError() != ERROR_INVALID_HANDLE)
+                ok = FALSE;
+        return ok;
+    }
     DWORD thread;
     {
         Registry& r = Reg();

@@ -33,4 +33,8 @@ using WindowProc = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
 // A hidden window owned by the calling thread, receiving posted messages.
 HWND AllocateMessageWindow(WindowProc proc);
 void DeallocateMessageWindow(HWND hwnd);
+// To HWND_BROADCAST: to every message window of the process (the stand-in
+// for a system broadcast such as WM_DEVICECHANGE); TRUE when there was none
+// or each got it.
 BOOL PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+inline HWND const HWND_BROADCAST = reinterpret_cast<HWND>(uintptr_t(0xFFFF));

@@ -1,6 +1,10 @@
 // Registration, the simulated lines as programs list them, and the error
 // codes of bad handles, identifiers, classes and blocks.
-#include "settings_p.h"
+#include "registrykey.h"
+#include "simexchange.h"
+
+using zq::registry::RegistryKey;
+using zq::sim::kSimulatedLinesKey;
 #include "tapitest.h"
 
 TEST_F(TapiTest, RegistersAndListsTheTwoDefaultLines)

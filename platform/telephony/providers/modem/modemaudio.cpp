@@ -1,7 +1,6 @@
 #include "modemaudio_p.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace zq::modem {
 
@@ -9,116 +8,107 @@ namespace {
 
 // Pauses between the pieces a program plays are shorter than this.
 constexpr auto kLinger = std::chrono::milliseconds(400);
+// What Play queues ahead of the modem: the modem's own pacing then holds the
+// player back, so its buffers complete as the line takes them.
+constexpr size_t kPlayAhead = 1600;
 // Half a minute of recording waits for a reader; older audio is dropped.
-constexpr size_t kMaxQueued = 8000 * 30;
+constexpr size_t kMaxRecorded = 8000 * 30;
 
 } // namespace
 
-bool IsLineFormat(const WAVEFORMATEX& f)
-{
-    return f.wFormatTag == WAVE_FORMAT_PCM && f.nChannels == 1 && f.nSamplesPerSec == 8000
-        && f.wBitsPerSample == 16;
-}
-
-MMRESULT ModemWaveOut::Open(const WAVEFORMATEX& format)
-{
-    return IsLineFormat(format) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
-}
-
-void ModemWaveOut::Write(const void* data, size_t bytes)
+void ModemAudio::Play(const void* data, size_t bytes)
 {
     std::function<void()> waiting;
     {
-        std::lock_guard<std::mutex> g(mutex_);
-        const size_t n = bytes / 2;
+        std::unique_lock<std::mutex> g(mutex_);
+        if (!connected_)
+            return;
         const auto* p = static_cast<const uint8_t*>(data);
-        for (size_t i = 0; i < n; ++i)
-            queue_.push_back(static_cast<int16_t>(p[2 * i] | (p[2 * i + 1] << 8)));
-        while (queue_.size() > kMaxQueued)
-            queue_.pop_front();
-        lastWrite_ = std::chrono::steady_clock::now();
+        for (size_t i = 0; i + 1 < bytes; i += 2)
+            out_.push_back(static_cast<int16_t>(p[i] | (p[i + 1] << 8)));
+        lastPlay_ = std::chrono::steady_clock::now();
         waiting = waiting_;
     }
     if (waiting)
         waiting();
+    std::unique_lock<std::mutex> g(mutex_);
+    taken_.wait_for(g, std::chrono::seconds(5), [&] { return !connected_ || out_.size() <= kPlayAhead; });
 }
 
-void ModemWaveOut::Reset()
-{
-    Clear();
-}
-
-void ModemWaveOut::Close()
+void ModemAudio::PlayStopped()
 {
     std::lock_guard<std::mutex> g(mutex_);
-    lastWrite_ = {};
+    out_.clear();
+    lastPlay_ = {};
+    taken_.notify_all();
 }
 
-void ModemWaveOut::SetWaiting(std::function<void()> fn)
+size_t ModemAudio::Record(void* data, size_t bytes)
 {
     std::lock_guard<std::mutex> g(mutex_);
-    waiting_ = std::move(fn);
-}
-
-bool ModemWaveOut::Take(std::vector<int16_t>& out, size_t max)
-{
-    std::lock_guard<std::mutex> g(mutex_);
-    const size_t n = std::min(max, queue_.size());
-    out.insert(out.end(), queue_.begin(), queue_.begin() + static_cast<long>(n));
-    queue_.erase(queue_.begin(), queue_.begin() + static_cast<long>(n));
-    if (n > 0)
-        return true;
-    return std::chrono::steady_clock::now() - lastWrite_ < kLinger;
-}
-
-bool ModemWaveOut::HasSamples() const
-{
-    std::lock_guard<std::mutex> g(mutex_);
-    return !queue_.empty();
-}
-
-void ModemWaveOut::Clear()
-{
-    std::lock_guard<std::mutex> g(mutex_);
-    queue_.clear();
-}
-
-MMRESULT ModemWaveIn::Open(const WAVEFORMATEX& format)
-{
-    return IsLineFormat(format) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
-}
-
-size_t ModemWaveIn::Read(void* data, size_t bytes)
-{
-    std::lock_guard<std::mutex> g(mutex_);
-    const size_t n = std::min(bytes / 2, queue_.size());
+    if (!connected_)
+        return 0;
+    const size_t n = std::min(bytes / 2, in_.size());
     auto* p = static_cast<uint8_t*>(data);
     for (size_t i = 0; i < n; ++i) {
-        const int16_t s = queue_.front();
-        queue_.pop_front();
+        const int16_t s = in_.front();
+        in_.pop_front();
         p[2 * i] = static_cast<uint8_t>(s & 0xFF);
         p[2 * i + 1] = static_cast<uint8_t>((s >> 8) & 0xFF);
     }
     return n * 2;
 }
 
-void ModemWaveIn::Start()
-{
-    Clear();
-}
-
-void ModemWaveIn::Put(const int16_t* samples, size_t count)
+void ModemAudio::RecordStarted()
 {
     std::lock_guard<std::mutex> g(mutex_);
-    queue_.insert(queue_.end(), samples, samples + count);
-    while (queue_.size() > kMaxQueued)
-        queue_.pop_front();
+    in_.clear();
 }
 
-void ModemWaveIn::Clear()
+void ModemAudio::SetConnected(bool connected)
 {
     std::lock_guard<std::mutex> g(mutex_);
-    queue_.clear();
+    connected_ = connected;
+    if (!connected) {
+        out_.clear();
+        in_.clear();
+        waiting_ = nullptr;
+    }
+    taken_.notify_all();
+}
+
+void ModemAudio::SetWaiting(std::function<void()> fn)
+{
+    std::lock_guard<std::mutex> g(mutex_);
+    waiting_ = std::move(fn);
+}
+
+bool ModemAudio::Take(std::vector<int16_t>& out, size_t max)
+{
+    std::lock_guard<std::mutex> g(mutex_);
+    const size_t n = std::min(max, out_.size());
+    out.insert(out.end(), out_.begin(), out_.begin() + static_cast<long>(n));
+    out_.erase(out_.begin(), out_.begin() + static_cast<long>(n));
+    taken_.notify_all();
+    if (n > 0)
+        return true;
+    return connected_ && std::chrono::steady_clock::now() - lastPlay_ < kLinger;
+}
+
+bool ModemAudio::HasSamples() const
+{
+    std::lock_guard<std::mutex> g(mutex_);
+    return !out_.empty();
+}
+
+void ModemAudio::Put(const int16_t* samples, size_t count)
+{
+    std::lock_guard<std::mutex> g(mutex_);
+    if (!connected_)
+        return;
+    in_.insert(in_.end(), samples, samples + count);
+    while (in_.size() > kMaxRecorded)
+        in_.pop_front();
 }
 
 } // namespace zq::modem

@@ -86,7 +86,7 @@ void Dispatcher::Run()
         }
         // The service may be stopping us while holding its lock: never block
         // on the lock, so that the stop can wait for this thread.
-        std::unique_lock<std::recursive_mutex> lock(tsp::ServiceLock(), std::defer_lock);
+        std::unique_lock<std::recursive_mutex> lock(telephony::ServiceLock(), std::defer_lock);
         while (!lock.try_lock()) {
             {
                 std::lock_guard<std::mutex> g(mutex_);
@@ -128,11 +128,17 @@ LONG ModemCall::SetBearerMode(DWORD, DWORD)
     return LONG(LINEERR_OPERATIONUNAVAIL);
 }
 
-HANDLE ModemCall::OpenCommPort()
+HANDLE ModemCall::LendPort()
 {
     if (!line_ || state_ != LINECALLSTATE_CONNECTED || !IsData())
         return INVALID_HANDLE_VALUE;
-    return line_->OpenCommPort();
+    return line_->LendPort();
+}
+
+void ModemCall::PortReturned(HANDLE)
+{
+    if (line_)
+        line_->PortReturned();
 }
 
 void ModemCall::Released()
@@ -148,29 +154,13 @@ void ModemCall::Released()
 
 // ---- ModemLine ------------------------------------------------------------
 
-ModemLine::ModemLine(ModemInfo info, DWORD index, tsp::ServiceSink* sink, Dispatcher* dispatcher)
+ModemLine::ModemLine(ModemInfo info, DWORD index, telephony::ServiceSink* sink, Dispatcher* dispatcher)
     : info_(std::move(info))
     , index_(index)
     , sink_(sink)
     , dispatcher_(dispatcher)
 {
     LoadDevConfig();
-    // Wave devices stay registered for the process's life, so identifiers
-    // programs listed keep naming this line when the service restarts.
-    static std::mutex mutex;
-    static auto* devices = new std::map<std::string,
-        std::tuple<std::shared_ptr<ModemWaveOut>, std::shared_ptr<ModemWaveIn>, UINT, UINT>>;
-    {
-        std::lock_guard<std::mutex> g(mutex);
-        auto& d = (*devices)[info_.device];
-        if (!std::get<0>(d)) {
-            std::get<0>(d) = std::make_shared<ModemWaveOut>();
-            std::get<1>(d) = std::make_shared<ModemWaveIn>();
-            std::get<2>(d) = RegisterWaveOutDevice(info_.name + " Playback", std::get<0>(d));
-            std::get<3>(d) = RegisterWaveInDevice(info_.name + " Record", std::get<1>(d));
-        }
-        std::tie(waveOut_, waveIn_, waveOutId_, waveInId_) = d;
-    }
     std::weak_ptr<bool> alive = alive_;
     session_ = std::make_unique<ModemSession>(info_.device, [this, alive](const ModemEvent& e) {
         if (e.kind == ModemEvent::Log) {
@@ -186,18 +176,22 @@ ModemLine::ModemLine(ModemInfo info, DWORD index, tsp::ServiceSink* sink, Dispat
 
 ModemLine::~ModemLine()
 {
-    alive_.reset();
-    if (ringTimer_)
-        sink_->CancelTimer(ringTimer_);
-    waveOut_->SetWaiting(nullptr);
-    if (call_)
-        call_->line_ = nullptr;
+    {
+        std::lock_guard<std::recursive_mutex> lock(telephony::ServiceLock());
+        alive_.reset();
+        if (ringTimer_)
+            sink_->CancelTimer(ringTimer_);
+        audio_->SetConnected(false);
+        if (call_)
+            call_->line_ = nullptr;
+    }
+    // Without the lock: the session's thread may need it to finish.
     session_.reset();
 }
 
-tsp::LineCaps ModemLine::Caps() const
+telephony::LineCaps ModemLine::Caps() const
 {
-    tsp::LineCaps c;
+    telephony::LineCaps c;
     c.name = info_.name;
     c.portName = info_.device;
     c.bearerModes = LINEBEARERMODE_VOICE | LINEBEARERMODE_DATA;
@@ -205,8 +199,7 @@ tsp::LineCaps ModemLine::Caps() const
     ModemDevConfig block {};
     std::memcpy(&block, devConfig_.data(), std::min(devConfig_.size(), sizeof block));
     c.maxRate = block.commconfig.dcb.BaudRate;
-    c.waveInId = waveInId_;
-    c.waveOutId = waveOutId_;
+    c.key = info_.subkey;
     c.permanentId = kPermanentIdBase + index_;
     return c;
 }
@@ -283,36 +276,39 @@ LONG ModemLine::Open()
     if (future.wait_for(kOpenWait) != std::future_status::ready) {
         Log(info_.name + ": opening took too long.");
         session_->close();
-        outOfService_ = true;
         return LONG(LINEERR_RESOURCEUNAVAIL);
     }
     const ModemResult r = future.get();
     if (r != ModemResult::Ok) {
         Log(info_.name + ": the line cannot be opened (" + describe(r) + ").");
-        outOfService_ = r != ModemResult::PortBusy;
         return LONG(r == ModemResult::PortBusy ? LINEERR_INUSE : LINEERR_RESOURCEUNAVAIL);
     }
+    std::lock_guard<std::recursive_mutex> lock(telephony::ServiceLock());
     open_ = true;
-    outOfService_ = false;
+    if (outOfService_) {
+        outOfService_ = false;
+        sink_->LineInService(this, true);
+    }
     return 0;
 }
 
 void ModemLine::Close()
 {
+    std::lock_guard<std::recursive_mutex> lock(telephony::ServiceLock());
     if (call_)
         HangUp(call_, 0);
     if (ringTimer_) {
         sink_->CancelTimer(ringTimer_);
         ringTimer_ = 0;
     }
-    waveOut_->SetWaiting(nullptr);
+    audio_->SetConnected(false);
     session_->close();
     open_ = false;
     detection_ = 0;
 }
 
-LONG ModemLine::MakeCall(
-    DWORD requestId, const tsp::MakeCallRequest& request, std::shared_ptr<tsp::ProviderCall>* call)
+LONG ModemLine::MakeCall(DWORD requestId, const telephony::MakeCallRequest& request,
+    std::shared_ptr<telephony::ProviderCall>* call)
 {
     if (!open_ || outOfService_)
         return LONG(LINEERR_RESOURCEUNAVAIL);
@@ -324,7 +320,7 @@ LONG ModemLine::MakeCall(
         Log(info_.name + ": " + error);
         return LONG(LINEERR_INVALADDRESS);
     }
-    tsp::CallDetails d;
+    telephony::CallDetails d;
     d.bearerMode = request.bearerMode ? request.bearerMode : LINEBEARERMODE_VOICE;
     d.mediaMode = request.mediaMode ? request.mediaMode : LINEMEDIAMODE_INTERACTIVEVOICE;
     d.origin = LINECALLORIGIN_OUTBOUND;
@@ -359,7 +355,9 @@ LONG ModemLine::MakeCall(
                     if (data)
                         c->details_.rate = session_->rate();
                     SetState(c, LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE);
-                    if (!data)
+                    if (data)
+                        sink_->CallInfoChanged(c.get(), LINECALLINFOSTATE_RATE);
+                    else
                         StartVoice();
                     break;
                 case ModemResult::Busy:
@@ -387,11 +385,26 @@ LONG ModemLine::MakeCall(
     return 0;
 }
 
-HANDLE ModemLine::OpenCommPort()
+HANDLE ModemLine::LendPort()
 {
     if (!call_ || call_->state_ != LINECALLSTATE_CONNECTED || !call_->IsData())
         return INVALID_HANDLE_VALUE;
+    // The port itself: the application reads and writes the modem's data
+    // mode directly, and closing it gives it back.
+    portLent_ = true;
     return session_->port();
+}
+
+void ModemLine::PortReturned()
+{
+    if (!portLent_)
+        return;
+    portLent_ = false;
+    // The application's close closed the port; the session opens it again,
+    // escapes to command mode and hangs up.
+    session_->portReturned();
+    if (call_ && call_->IsData() && call_->state_ == LINECALLSTATE_CONNECTED)
+        EndCall(call_, LINEDISCONNECTMODE_NORMAL);
 }
 
 void ModemLine::SetState(const std::shared_ptr<ModemCall>& call, DWORD state, DWORD mode)
@@ -401,10 +414,10 @@ void ModemLine::SetState(const std::shared_ptr<ModemCall>& call, DWORD state, DW
     call->state_ = state;
     call->mode_ = mode;
     sink_->CallStateChanged(call.get(), state, mode);
-    if (state == LINECALLSTATE_IDLE && call_ == call) {
+    if (state != LINECALLSTATE_CONNECTED && call_ == call)
+        audio_->SetConnected(false);
+    if (state == LINECALLSTATE_IDLE && call_ == call)
         call_.reset();
-        waveOut_->SetWaiting(nullptr);
-    }
 }
 
 void ModemLine::EndCall(const std::shared_ptr<ModemCall>& call, DWORD disconnectMode)
@@ -467,7 +480,9 @@ void ModemLine::Answer(const std::shared_ptr<ModemCall>& call, DWORD requestId)
             if (data)
                 call->details_.rate = session_->rate();
             SetState(call, LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE);
-            if (!data)
+            if (data)
+                sink_->CallInfoChanged(call.get(), LINECALLINFOSTATE_RATE);
+            else
                 StartVoice();
         });
     };
@@ -486,13 +501,15 @@ void ModemLine::HandleEvent(const ModemEvent& e)
         if (call_ && call_->state_ != LINECALLSTATE_OFFERING)
             return;
         if (!call_) {
-            tsp::CallDetails d;
+            telephony::CallDetails d;
             const bool voice = session_->voiceCapable()
                 && (detection_ & kVoiceModes || !(detection_ & LINEMEDIAMODE_DATAMODEM));
             d.bearerMode = voice ? LINEBEARERMODE_VOICE : LINEBEARERMODE_DATA;
             d.mediaMode = voice ? LINEMEDIAMODE_INTERACTIVEVOICE : LINEMEDIAMODE_DATAMODEM;
             d.origin = LINECALLORIGIN_INBOUND;
             d.calledName = info_.name;
+            d.callerId = e.number;
+            d.callerName = e.name;
             auto c = std::make_shared<ModemCall>(this, d, LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE);
             call_ = c;
             const DWORD wanted = voice ? kVoiceModes : LINEMEDIAMODE_DATAMODEM;
@@ -522,6 +539,7 @@ void ModemLine::HandleEvent(const ModemEvent& e)
         if (call_ && call_->details_.origin == LINECALLORIGIN_INBOUND) {
             call_->details_.callerId = e.number;
             call_->details_.callerName = e.name;
+            sink_->CallInfoChanged(call_.get(), LINECALLINFOSTATE_CALLERID);
         }
         break;
     case ModemEvent::Digit:
@@ -542,9 +560,12 @@ void ModemLine::HandleEvent(const ModemEvent& e)
         break;
     case ModemEvent::OutOfService:
         Log(info_.name + ": " + e.text + " The line is out of service.");
-        outOfService_ = true;
         if (call_)
             EndCall(call_, LINEDISCONNECTMODE_UNAVAIL);
+        if (!outOfService_) {
+            outOfService_ = true;
+            sink_->LineInService(this, false);
+        }
         break;
     case ModemEvent::Log:
         break;
@@ -561,10 +582,11 @@ void ModemLine::StartVoice()
 void ModemLine::VoiceLoop()
 {
     voiceRunning_ = false;
-    waveOut_->SetWaiting(nullptr);
+    audio_->SetWaiting(nullptr);
     if (!call_ || call_->state_ != LINECALLSTATE_CONNECTED || call_->IsData() || call_->dropping_
         || outOfService_)
         return;
+    audio_->SetConnected(true);
     voiceRunning_ = true;
     std::weak_ptr<bool> alive = alive_;
     auto again = [this, alive](ModemResult) {
@@ -575,15 +597,14 @@ void ModemLine::VoiceLoop()
     };
     // A voice modem either plays or records: it records (and so hears the
     // far end's digits and hang-up) until something is to be played.
-    if (waveOut_->HasSamples()) {
-        auto out = waveOut_;
-        session_->play([out](std::vector<int16_t>& v) { return out->Take(v, 160); }, again);
+    auto audio = audio_;
+    if (audio_->HasSamples()) {
+        session_->play([audio](std::vector<int16_t>& v) { return audio->Take(v, 160); }, again);
         return;
     }
-    auto in = waveIn_;
-    session_->record([in](const int16_t* p, size_t n) { in->Put(p, n); }, again);
+    session_->record([audio](const int16_t* p, size_t n) { audio->Put(p, n); }, again);
     ModemSession* session = session_.get();
-    waveOut_->SetWaiting([session] { session->stopVoice(); });
+    audio_->SetWaiting([session] { session->stopVoice(); });
 }
 
 } // namespace zq::modem

@@ -6,6 +6,7 @@
 #include "handles.h"
 #include "modemclass.h"
 #include "modemline_p.h"
+#include "modemlines.h"
 #include "registry.h"
 
 #include <algorithm>
@@ -139,26 +140,26 @@ void ScanPorts()
         bool candidate = false;
         std::string model = UdevModel(port, candidate);
         const std::string answer = Probe(port);
-        const std::string subkey = "zq-" + port.substr(5);
         if (answer.empty()) {
             OutputDebugString("Modem: nothing answers on " + port + ".");
             continue;
         }
         if (model.empty())
             model = answer;
-        RegisterModem(subkey, model + " (" + port.substr(5) + ")", port.substr(5), "");
+        telephony::PublishModemLine(model + " (" + port.substr(5) + ")", port.substr(5));
     }
 }
 
-class ModemProvider : public tsp::Provider {
+class ModemProvider : public telephony::Provider {
 public:
     std::string Name() const override { return "Modems"; }
-    std::vector<tsp::ProviderLine*> Start(tsp::ServiceSink* sink) override
+    std::vector<telephony::ProviderLine*> Start(telephony::ServiceSink* sink) override
     {
         dispatcher_ = std::make_unique<Dispatcher>();
-        std::vector<tsp::ProviderLine*> out;
+        std::vector<telephony::ProviderLine*> out;
         DWORD index = 0;
-        for (const ModemInfo& m : FindModems()) {
+        started_ = FindModems();
+        for (const ModemInfo& m : started_) {
             lines_.push_back(std::make_unique<ModemLine>(m, index++, sink, dispatcher_.get()));
             out.push_back(lines_.back().get());
         }
@@ -169,8 +170,22 @@ public:
         lines_.clear();
         dispatcher_.reset();
     }
+    // A modem added to or removed from the class, or moved to another port.
+    bool SettingsChanged() const override
+    {
+        const std::vector<ModemInfo> now = ListModems();
+        if (now.size() != started_.size())
+            return true;
+        for (size_t i = 0; i < now.size(); ++i) {
+            if (now[i].name != started_[i].name || now[i].device != started_[i].device
+                || now[i].subkey != started_[i].subkey)
+                return true;
+        }
+        return false;
+    }
 
 private:
+    std::vector<ModemInfo> started_;
     std::unique_ptr<Dispatcher> dispatcher_;
     std::vector<std::unique_ptr<ModemLine>> lines_;
 };
@@ -182,6 +197,11 @@ std::vector<ModemInfo> FindModems()
     const char* scan = std::getenv("ZQ_MODEM_SCAN");
     if (scan && std::strcmp(scan, "1") == 0)
         ScanPorts();
+    return ListModems();
+}
+
+std::vector<ModemInfo> ListModems()
+{
     std::vector<ModemInfo> out;
     HKEY cls = nullptr;
     if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kModemClassKey, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, &cls)
@@ -200,6 +220,7 @@ std::vector<ModemInfo> FindModems()
         m.device = DevicePath(ReadString(k, "AttachedTo"));
         m.userInit = ReadString(k, "UserInit");
         m.registryKey = std::string(kModemClassKey) + "\\" + sub;
+        m.subkey = sub;
         RegCloseKey(k);
         // A modem whose port is not there (unplugged) is not offered.
         struct stat st { };
@@ -210,7 +231,7 @@ std::vector<ModemInfo> FindModems()
     return out;
 }
 
-std::unique_ptr<tsp::Provider> CreateModemProvider()
+std::unique_ptr<telephony::Provider> CreateModemProvider()
 {
     return std::make_unique<ModemProvider>();
 }

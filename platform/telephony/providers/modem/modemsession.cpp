@@ -201,6 +201,9 @@ void ModemSession::handleUnsolicited(const AtLine& l)
             cidNumber_.clear();
             cidName_.clear();
         }
+        // What is known of the caller, for an owner who missed the first ring.
+        e.number = cidNumber_;
+        e.name = cidName_;
         emit(e);
         break;
     }
@@ -321,35 +324,11 @@ ModemResult ModemSession::doOpen(const ModemSettings& settings, const std::strin
     case UucpLock::Result::Locked:
         break;
     }
-    port_ = OpenCommPort(path_);
-    if (port_ == INVALID_HANDLE_VALUE) {
+    if (!openPort()) {
         log("The port " + path_ + " cannot be opened.");
         lock_.release();
         return GetLastError() == ERROR_ACCESS_DENIED ? ModemResult::PortBusy : ModemResult::PortFailed;
     }
-    DCB dcb {};
-    if (GetCommState(port_, &dcb)) {
-        dcb.BaudRate = settings.maxRate;
-        dcb.ByteSize = 8;
-        dcb.Parity = NOPARITY;
-        dcb.StopBits = ONESTOPBIT;
-        dcb.Flags &= ~(DCB_fOutxCtsFlow | DCB_fOutX | DCB_fInX | DCB_fRtsControlMask);
-        dcb.Flags |= DCB_fBinary;
-        // Voice data may hold XON and XOFF bytes; only the modem's CTS can
-        // pace it, so software flow control is left to the modem's data mode.
-        if (settings.preferredOptions & 0x30)
-            dcb.Flags |= DCB_fOutxCtsFlow | (RTS_CONTROL_HANDSHAKE << DCB_fRtsControlShift);
-        if (!SetCommState(port_, &dcb))
-            log("The port " + path_ + " did not take the speed " + std::to_string(settings.maxRate) + ".");
-    }
-    COMMTIMEOUTS t {};
-    t.ReadIntervalTimeout = kMaxDword;
-    t.ReadTotalTimeoutMultiplier = kMaxDword;
-    t.ReadTotalTimeoutConstant = 50;
-    t.WriteTotalTimeoutMultiplier = 2;
-    t.WriteTotalTimeoutConstant = 5000;
-    SetCommTimeouts(port_, &t);
-
     parser_.reset();
     parser_.setForm(ResultForm::Either);
     ModemResult r = exchange("Z", kCommandMs);
@@ -417,6 +396,54 @@ ModemResult ModemSession::doOpen(const ModemSettings& settings, const std::strin
     return ModemResult::Ok;
 }
 
+bool ModemSession::openPort()
+{
+    port_ = OpenCommPort(path_);
+    if (port_ == INVALID_HANDLE_VALUE)
+        return false;
+    DCB dcb {};
+    if (GetCommState(port_, &dcb)) {
+        dcb.BaudRate = settings_.maxRate;
+        dcb.ByteSize = 8;
+        dcb.Parity = NOPARITY;
+        dcb.StopBits = ONESTOPBIT;
+        dcb.Flags &= ~(DCB_fOutxCtsFlow | DCB_fOutX | DCB_fInX | DCB_fRtsControlMask);
+        dcb.Flags |= DCB_fBinary;
+        // Voice data may hold XON and XOFF bytes; only the modem's CTS can
+        // pace it, so software flow control is left to the modem's data mode.
+        if (settings_.preferredOptions & 0x30)
+            dcb.Flags |= DCB_fOutxCtsFlow | (RTS_CONTROL_HANDSHAKE << DCB_fRtsControlShift);
+        if (!SetCommState(port_, &dcb))
+            log("The port " + path_ + " did not take the speed " + std::to_string(settings_.maxRate) + ".");
+    }
+    COMMTIMEOUTS t {};
+    t.ReadIntervalTimeout = kMaxDword;
+    t.ReadTotalTimeoutMultiplier = kMaxDword;
+    t.ReadTotalTimeoutConstant = 50;
+    t.WriteTotalTimeoutMultiplier = 2;
+    t.WriteTotalTimeoutConstant = 5000;
+    SetCommTimeouts(port_, &t);
+
+    return true;
+}
+
+void ModemSession::portReturned()
+{
+    post([this] {
+        if (!lent_)
+            return;
+        // The application's CloseHandle closed the port: open it again to
+        // leave the data call.
+        port_ = INVALID_HANDLE_VALUE;
+        if (!openPort()) {
+            lent_ = false;
+            outOfService("The port " + path_ + " cannot be opened again after the data call.");
+            return;
+        }
+        doEndData();
+    });
+}
+
 void ModemSession::close(DoneFn done)
 {
     post([this, done] {
@@ -436,8 +463,10 @@ void ModemSession::doClose()
             DWORD written = 0;
             WriteFile(port_, hangup, sizeof hangup - 1, &written, nullptr);
         }
-        CloseHandle(port_);
+        lent_ = false;
+        const HANDLE port = port_;
         port_ = INVALID_HANDLE_VALUE;
+        CloseHandle(port);
     }
     lent_ = false;
     lock_.release();

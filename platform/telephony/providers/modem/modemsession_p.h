@@ -45,7 +45,7 @@ const char* describe(ModemResult r);
 
 struct ModemEvent {
     enum Kind {
-        Ring, // count
+        Ring, // count; number and name as known so far
         CallerId, // number, name (as known so far)
         Digit, // digit
         Busy, // busy tone during a call
@@ -89,6 +89,9 @@ public:
     void answerData(DoneFn done);
     void hangUp(DoneFn done);
     void endDataCall(DoneFn done);
+    // The port lent for a data call was closed by its borrower: open it
+    // again, leave the data call and hang up.
+    void portReturned();
     void play(PullFn pull, DoneFn done);
     void record(PushFn push, DoneFn done);
     // End a play or a recording in progress early (safe from any thread).
@@ -112,6 +115,7 @@ private:
     void pumpLines(bool wait);
     void handleUnsolicited(const AtLine& line);
     ModemResult exchange(const std::string& body, int timeoutMs, std::vector<std::string>* info = nullptr);
+    bool openPort();
     ModemResult doOpen(const ModemSettings& settings, const std::string& userInit);
     void doClose();
     ModemResult doDial(const std::string& number, bool voice);

@@ -9,6 +9,6 @@
 
 namespace zq::modem {
 
-std::unique_ptr<tsp::Provider> CreateModemProvider();
+std::unique_ptr<telephony::Provider> CreateModemProvider();
 
 } // namespace zq::modem

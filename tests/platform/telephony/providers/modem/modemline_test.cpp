@@ -2,6 +2,7 @@
 // the simulator on a pseudo-terminal as the modem.
 #include "modemclass.h"
 #include "modemsim_process.h"
+#include "registry.h"
 #include "tapitest.h"
 
 using zq::modem::test::ModemSimProcess;
@@ -24,9 +25,21 @@ protected:
     {
         ASSERT_FALSE(sim.device().empty());
         ASSERT_EQ(RegisterModem("0000", kName, sim.device(), userInit), 0);
+        EnableProvider();
         Register();
         device_ = FindDevice();
         ASSERT_NE(device_, ~0u);
+    }
+    // The modem provider runs only where it is switched on.
+    static void EnableProvider()
+    {
+        HKEY k = nullptr;
+        ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\zqcomm\\Telephony\\Modem", 0, nullptr, 0,
+                      KEY_ALL_ACCESS, nullptr, &k, nullptr),
+            0);
+        const DWORD on = 1;
+        RegSetValueEx(k, "Enabled", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on), sizeof on);
+        RegCloseKey(k);
     }
     DWORD FindDevice()
     {
@@ -136,7 +149,8 @@ TEST_F(ModemLineTest, IncomingCallWithCallerIdDigitsAndHangUp)
         return lineGetCallInfo(in, info) == 0
             && CallInfoText(block, info->dwCallerIDNameSize, info->dwCallerIDNameOffset) == "Alice Smith";
     }));
-    EXPECT_EQ(CallInfoText(block, info->dwCallerIDSize, info->dwCallerIDOffset), "+15551234");
+    EXPECT_EQ(CallInfoText(block, info->dwCallerIDSize, info->dwCallerIDOffset), "+15551234")
+        << CallInfoText(block, info->dwCallerIDNameSize, info->dwCallerIDNameOffset) << " " << sim.log();
 
     const LONG answer = lineAnswer(in, nullptr, 0);
     LONG result = -1;
@@ -165,6 +179,7 @@ TEST_F(ModemLineTest, ASettingRefusedStillOpensAndASilentModemDoesNot)
 
     ModemSimProcess silent("start: mute\n");
     ASSERT_EQ(RegisterModem("0000", kName, silent.device(), ""), 0);
+    EnableProvider();
     Register();
     device_ = FindDevice();
     HLINE dead = 0;

@@ -1,0 +1,81 @@
+#include "timerqueue_p.h"
+
+TimerQueue::~TimerQueue()
+{
+    Stop();
+}
+
+void TimerQueue::Start()
+{
+    std::lock_guard lock(mutex_);
+    if (thread_.joinable())
+        return;
+    stop_ = false;
+    thread_ = std::thread(&TimerQueue::Run, this);
+}
+
+void TimerQueue::Stop()
+{
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+        due_.clear();
+        index_.clear();
+    }
+    wake_.notify_all();
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+        thread_.join();
+}
+
+zq::telephony::TimerId TimerQueue::Add(DWORD delayMs, std::function<void()> fn)
+{
+    std::lock_guard lock(mutex_);
+    const zq::telephony::TimerId id = next_++;
+    const auto at = Clock::now() + std::chrono::milliseconds(delayMs);
+    due_.emplace(std::make_pair(at, id), std::move(fn));
+    index_.emplace(id, at);
+    wake_.notify_all();
+    return id;
+}
+
+void TimerQueue::Cancel(zq::telephony::TimerId id)
+{
+    std::lock_guard lock(mutex_);
+    auto it = index_.find(id);
+    if (it == index_.end())
+        return;
+    due_.erase(std::make_pair(it->second, id));
+    index_.erase(it);
+}
+
+void TimerQueue::Run()
+{
+    std::unique_lock lock(mutex_);
+    while (!stop_) {
+        if (due_.empty()) {
+            wake_.wait(lock);
+            continue;
+        }
+        auto first = due_.begin();
+        // A copy: the entry may be cancelled while we wait.
+        const Clock::time_point at = first->first.first;
+        if (at > Clock::now()) {
+            wake_.wait_until(lock, at);
+            continue;
+        }
+        const zq::telephony::TimerId id = first->first.second;
+        lock.unlock();
+        // The service lock first, then our own: a Cancel made under the
+        // service lock while we waited for it has removed the entry.
+        std::lock_guard service(zq::telephony::ServiceLock());
+        lock.lock();
+        auto it = index_.find(id);
+        if (it == index_.end())
+            continue;
+        auto node = due_.extract(std::make_pair(it->second, id));
+        index_.erase(it);
+        lock.unlock();
+        node.mapped()();
+        lock.lock();
+    }
+}
