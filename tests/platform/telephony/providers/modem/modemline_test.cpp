@@ -1,5 +1,7 @@
 // The modem provider through the telephony binding, as programs use it, with
 // the simulator on a pseudo-terminal as the modem.
+#include "commapi.h"
+#include "handles.h"
 #include "modemclass.h"
 #include "modemsim_process.h"
 #include "registry.h"
@@ -198,4 +200,43 @@ TEST_F(ModemLineTest, UnpluggedMidCall)
     ASSERT_TRUE(MessageLog::Get().WaitState(kInst1, LINECALLSTATE_DISCONNECTED));
     EXPECT_EQ(
         MessageLog::Get().FindState(kInst1, LINECALLSTATE_DISCONNECTED)->p2, LINEDISCONNECTMODE_UNAVAIL);
+}
+
+TEST_F(ModemLineTest, ADataCallLendsThePortAndLeavesDataModeWhenItComesBack)
+{
+    ModemSimProcess sim("on ATD: connect 31200\n");
+    Start(sim);
+    HLINE line = 0;
+    ASSERT_EQ(lineOpen(app_, device_, &line, version_, 0, kInst1, LINECALLPRIVILEGE_NONE,
+                  LINEMEDIAMODE_DATAMODEM, nullptr),
+        0);
+    const HCALL call = Dial(line, "5551234", LINEMEDIAMODE_DATAMODEM);
+    ASSERT_TRUE(MessageLog::Get().WaitState(kInst1, LINECALLSTATE_CONNECTED));
+    EXPECT_TRUE(sim.waitLog("> AT+FCLASS=0"));
+
+    std::vector<char> block(4096);
+    auto* info = reinterpret_cast<LINECALLINFO*>(block.data());
+    info->dwTotalSize = DWORD(block.size());
+    ASSERT_EQ(lineGetCallInfo(call, info), 0);
+    EXPECT_EQ(info->dwRate, 31200u);
+
+    VarBlock id;
+    ASSERT_EQ(lineGetID(line, 0, 0, LINECALLSELECT_LINE, id.Var(), "comm/datamodem"), 0);
+    const HANDLE port = HANDLE(id.Dword(0));
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    // The far end of the simulator's data mode echoes what it is sent.
+    DWORD n = 0;
+    ASSERT_TRUE(WriteFile(port, "hello", 5, &n, nullptr));
+    COMMTIMEOUTS t {};
+    t.ReadTotalTimeoutConstant = 20000;
+    SetCommTimeouts(port, &t);
+    char buf[5] = {};
+    ASSERT_TRUE(ReadFile(port, buf, 5, &n, nullptr));
+    EXPECT_EQ(std::string(buf, n), "hello");
+
+    // Giving the port back ends the data call: escape, then on hook.
+    EXPECT_TRUE(CloseHandle(port));
+    EXPECT_TRUE(sim.waitLog("escape"));
+    EXPECT_TRUE(sim.waitLog("on hook"));
+    ASSERT_TRUE(MessageLog::Get().WaitState(kInst1, LINECALLSTATE_DISCONNECTED));
 }
