@@ -616,7 +616,9 @@ void SimModem::enterCommandFromVoice()
 void SimModem::streamVoice()
 {
     const double secs = std::chrono::duration<double>(SimClock::now() - streamStart_).count();
-    const uint64_t due = static_cast<uint64_t>(secs * bytesPerSecond());
+    // Whole samples only: half a sample would shift every one after it.
+    const uint64_t unit = bytesPerSecond() / 8000;
+    const uint64_t due = static_cast<uint64_t>(secs * bytesPerSecond()) / unit * unit;
     if (due <= rxSent_ && pendingCodes_.empty())
         return;
     std::vector<uint8_t> wire;

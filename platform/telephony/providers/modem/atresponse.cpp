@@ -177,8 +177,11 @@ size_t AtResponseParser::feed(const uint8_t* data, size_t size, std::vector<AtLi
                 if (connect) {
                     // The terminator's other half may follow; it is not data.
                     size_t next = i + 1;
+                    lfOwed_ = false;
                     if (next < size && (data[next] == '\n' || data[next] == '\r') && data[next] != c)
                         ++next;
+                    else if (next == size && c == '\r' && form_ == ResultForm::Verbose)
+                        lfOwed_ = true;
                     return next;
                 }
             }
@@ -205,6 +208,7 @@ void AtResponseParser::reset()
     line_.clear();
     overflow_ = false;
     dle_ = false;
+    lfOwed_ = false;
 }
 
 } // namespace zq::modem

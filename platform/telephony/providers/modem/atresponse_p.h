@@ -62,6 +62,10 @@ public:
     // Forgets a partial line, e.g. when the port changes hands.
     void reset();
 
+    // True when the last CONNECT line ended a read with its CR: the LF that
+    // follows in the next read is the line's, not the first byte of the call.
+    bool lfOwed() const { return lfOwed_; }
+
     // Classifies one complete line (also used on its own by tests).
     AtLine classify(const std::string& line) const;
 
@@ -69,6 +73,7 @@ private:
     std::string line_;
     bool overflow_ = false;
     bool dle_ = false;
+    bool lfOwed_ = false;
     ResultForm form_ = ResultForm::Either;
 };
 

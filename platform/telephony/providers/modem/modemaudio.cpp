@@ -11,6 +11,10 @@ constexpr auto kLinger = std::chrono::milliseconds(400);
 // What Play queues ahead of the modem: the modem's own pacing then holds the
 // player back, so its buffers complete as the line takes them.
 constexpr size_t kPlayAhead = 1600;
+// The modem's samples arrive in bursts as the port is read; the recorder
+// takes them at its own clock. A cushion this deep keeps a late burst from
+// becoming a gap of silence in the middle of what the far end said.
+constexpr size_t kCushion = 3200; // 400 ms
 // Half a minute of recording waits for a reader; older audio is dropped.
 constexpr size_t kMaxRecorded = 8000 * 30;
 
@@ -48,7 +52,14 @@ size_t ModemAudio::Record(void* data, size_t bytes)
     std::lock_guard<std::mutex> g(mutex_);
     if (!connected_)
         return 0;
+    if (priming_) {
+        if (in_.size() < kCushion)
+            return 0;
+        priming_ = false;
+    }
     const size_t n = std::min(bytes / 2, in_.size());
+    if (n < bytes / 2)
+        priming_ = true; // ran dry: build the cushion again
     auto* p = static_cast<uint8_t*>(data);
     for (size_t i = 0; i < n; ++i) {
         const int16_t s = in_.front();
@@ -63,11 +74,14 @@ void ModemAudio::RecordStarted()
 {
     std::lock_guard<std::mutex> g(mutex_);
     in_.clear();
+    priming_ = true;
 }
 
 void ModemAudio::SetConnected(bool connected)
 {
     std::lock_guard<std::mutex> g(mutex_);
+    if (connected_ != connected)
+        priming_ = true;
     connected_ = connected;
     if (!connected) {
         out_.clear();

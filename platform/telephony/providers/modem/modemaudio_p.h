@@ -40,6 +40,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable taken_;
     bool connected_ = false;
+    bool priming_ = true;
     std::deque<int16_t> out_, in_;
     std::chrono::steady_clock::time_point lastPlay_ {};
     std::function<void()> waiting_;

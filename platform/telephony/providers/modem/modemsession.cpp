@@ -287,6 +287,8 @@ ModemResult ModemSession::exchange(const std::string& body, int timeoutMs, std::
                 if (final->kind == AtKind::Connect) {
                     rate_ = final->rate;
                     carry_.assign(bytes.begin() + static_cast<long>(at), bytes.end());
+                    // The CONNECT line's LF still to come belongs to the line.
+                    lfOwed_ = parser_.lfOwed();
                 }
                 return resultOf(*final);
             }
@@ -644,6 +646,19 @@ void ModemSession::voiceEvents(const std::vector<DleCode>& codes, bool& ended, b
     }
 }
 
+bool ModemSession::readStream(std::vector<uint8_t>& out, bool wait)
+{
+    const size_t before = out.size();
+    if (!readSome(out, wait))
+        return false;
+    if (lfOwed_ && out.size() > before) {
+        lfOwed_ = false;
+        if (out[before] == '\n')
+            out.erase(out.begin() + static_cast<long>(before));
+    }
+    return true;
+}
+
 void ModemSession::play(PullFn pull, DoneFn done)
 {
     stopVoice_ = false;
@@ -689,7 +704,7 @@ ModemResult ModemSession::doPlay(const PullFn& pull)
         }
         // What the far end does while we speak: digits, hanging up.
         std::vector<uint8_t> bytes;
-        if (!readSome(bytes, chunk.empty() && more))
+        if (!readStream(bytes, chunk.empty() && more))
             return ModemResult::PortFailed;
         codes.clear();
         samplesIn.clear();
@@ -779,7 +794,7 @@ ModemResult ModemSession::doRecord(const PushFn& push)
             outOfService("The modem on " + path_ + " did not end the recording.");
             return ModemResult::Timeout;
         }
-        if (!readSome(raw, true))
+        if (!readStream(raw, true))
             return ModemResult::PortFailed;
     }
     // What follows DLE ETX is the command state's OK.

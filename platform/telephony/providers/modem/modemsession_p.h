@@ -112,6 +112,8 @@ private:
     // Port access, on the session's thread only.
     bool writeAll(const void* data, size_t size);
     bool readSome(std::vector<uint8_t>& out, bool wait);
+    // readSome for a voice stream: drops the CONNECT line's late LF.
+    bool readStream(std::vector<uint8_t>& out, bool wait);
     void pumpLines(bool wait);
     void handleUnsolicited(const AtLine& line);
     ModemResult exchange(const std::string& body, int timeoutMs, std::vector<std::string>* info = nullptr);
@@ -137,6 +139,7 @@ private:
     UucpLock lock_;
     AtResponseParser parser_;
     std::vector<uint8_t> carry_; // bytes after CONNECT, for the stream
+    bool lfOwed_ = false; // the CONNECT line's LF has not come yet
     std::atomic<bool> lent_ { false };
     std::atomic<bool> stopVoice_ { false };
     std::atomic<bool> voice_ { false };

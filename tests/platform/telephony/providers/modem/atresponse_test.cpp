@@ -131,3 +131,14 @@ TEST(AtResponse, OverlongNoiseIsDroppedAndParsingRecovers)
     l = feedAll(p, "+CME ERROR: 3\r\nNO DIAL TONE\r\nVCON\r\n");
     EXPECT_EQ(kinds(l), (std::vector<AtKind> { AtKind::Error, AtKind::NoDialtone, AtKind::Ok }));
 }
+
+TEST(AtResponse, AConnectLineSplitAfterItsCrOwesItsLf)
+{
+    AtResponseParser p;
+    p.setForm(ResultForm::Verbose);
+    size_t taken = 0;
+    feedAll(p, "\r\nCONNECT\r", &taken);
+    EXPECT_TRUE(p.lfOwed());
+    feedAll(p, "\r\nCONNECT\r\n", &taken);
+    EXPECT_FALSE(p.lfOwed());
+}
