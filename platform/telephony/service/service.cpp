@@ -117,10 +117,8 @@ LONG Service::Open(HLINEAPP app, DWORD device, HLINE* line, DWORD version, DWORD
             return r;
     }
     Guard lock(ServiceLock());
-    if (!ValidDevice(device) || devices_[device].line != (first ? first : devices_[device].line)) {
-        // Removed meanwhile: it counts as closed.
-        return LONG(LINEERR_NODEVICE);
-    }
+    if (!ValidDevice(device) || (first && devices_[device].line != first))
+        return LONG(LINEERR_NODEVICE); // removed meanwhile: it counts as closed
     ++devices_[device].opens;
     const HLINE h = nextLine_++;
     lines_[h] = Line { app, device, instance, privileges, mediaModes };

@@ -96,12 +96,6 @@ void Service::UseProviders(std::vector<std::pair<std::string, ProviderFactory>> 
     testProvidersChanged_ = true;
 }
 
-std::string Service::ProviderOf(DWORD device)
-{
-    Guard lock(ServiceLock());
-    return ValidDevice(device) ? devices_[device].provider->Name() : std::string();
-}
-
 bool Service::SettingsChangedLocked() const
 {
     if (testProvidersChanged_ || RegistryStoreFile() != storeFile_)
@@ -208,7 +202,8 @@ void Service::BroadcastDevicesChanged()
 
 void Service::LineAdded(Provider* provider, ProviderLine* line)
 {
-    if (!started_ || DeviceOf(line) >= 0)
+    // A line reported while its provider starts counts as one of its first.
+    if (DeviceOf(line) >= 0)
         return;
     const DWORD device = AddDevice(provider, line);
     for (auto& [app, a] : apps_)

@@ -52,8 +52,6 @@ public:
 
     // Test hook (see servicetesting.h).
     void UseProviders(std::vector<std::pair<std::string, ProviderFactory>> providers);
-    // For tools and tests: the name of the provider of a device.
-    std::string ProviderOf(DWORD device);
 
     // What providers report, through their sinks; ServiceLock() held.
     void RequestCompleted(DWORD requestId, LONG result);
@@ -122,8 +120,8 @@ private:
         DWORD_PTR p3);
     // Posts a message that reaches the application whatever its handles by
     // then (LINE_CLOSE, LINE_CREATE, LINE_REMOVE).
-    void PostToApp(HLINEAPP app, DWORD_PTR instance, DWORD hDevice, DWORD msg, DWORD_PTR p1, DWORD_PTR p2,
-        DWORD_PTR p3);
+    void PostToApp(
+        HLINEAPP app, DWORD_PTR instance, DWORD hDevice, DWORD msg, DWORD_PTR p1, DWORD_PTR p2, DWORD_PTR p3);
     void Deliver(HLINEAPP app, HLINE line, HCALL call, DWORD requestId, DWORD hDevice, DWORD msg,
         DWORD_PTR p1, DWORD_PTR p2, DWORD_PTR p3);
     DWORD NewRequest(HLINE line);

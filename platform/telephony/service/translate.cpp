@@ -2,8 +2,8 @@
 
 #include "registry.h"
 #include "registrykey.h"
-#include "telephonysettings.h"
 #include "tapi.h"
+#include "telephonysettings.h"
 
 #include <cctype>
 

@@ -77,7 +77,17 @@ public:
         if (auto audio = slot_->Get())
             audio->PlayStopped();
     }
-    void Close() override { Reset(); }
+    void Close() override
+    {
+        // What the resampler still holds is the end of what was played.
+        if (auto audio = slot_->Get(); audio && converter_ && !converter_->Identity()) {
+            converted_.clear();
+            converter_->Flush(&converted_);
+            if (!converted_.empty())
+                audio->Play(converted_.data(), converted_.size());
+        }
+        Reset();
+    }
     bool RealTime() const override
     {
         auto audio = slot_->Get();
@@ -112,25 +122,42 @@ public:
         if (!audio)
             return 0;
         const AudioFormat line = audio->Format();
+        const size_t outAlign = BlockAlign(format_);
+        const size_t inAlign = BlockAlign(line);
+        const uint8_t silence = line.bitsPerSample == 8 ? 0x80 : 0;
         if (!converter_ || !SameFormat(converter_->From(), line)) {
             converter_ = std::make_unique<PcmConverter>(line, format_);
             pending_.clear();
+            delivered_ = lineRead_ = 0;
+            // The resampler holds back its filter's length and gives in
+            // pieces: lead in with 30 ms of silence beyond what it holds, so
+            // each piece of the line's time then yields the same piece of the
+            // application's, with one constant delay and no gaps.
+            if (!converter_->Identity()) {
+                const std::vector<uint8_t> ms(
+                    inAlign * std::max<DWORD>(line.samplesPerSec / 1000, 1), silence);
+                const size_t lead = std::max<size_t>(format_.samplesPerSec * 30 / 1000, 2) * outAlign;
+                for (int i = 0; i < 1000 && pending_.size() < lead; ++i)
+                    converter_->Convert(ms.data(), ms.size(), &pending_);
+            }
         }
-        const size_t outAlign = BlockAlign(format_);
-        const size_t inAlign = BlockAlign(line);
         const size_t wantFrames = bytes / outAlign;
         if (converter_->Identity()) {
             const size_t got = audio->Record(data, wantFrames * outAlign);
             return got - got % outAlign;
         }
-        if (pending_.size() < wantFrames * outAlign) {
-            const size_t missing = wantFrames - pending_.size() / outAlign;
-            const size_t lineFrames = (uint64_t(missing) * line.samplesPerSec + format_.samplesPerSec - 1)
-                / format_.samplesPerSec;
-            raw_.resize(lineFrames * inAlign);
-            size_t got = audio->Record(raw_.data(), raw_.size());
-            got -= got % inAlign;
-            converter_->Convert(raw_.data(), got, &pending_);
+        // The line's frames that belong to the application's frames asked
+        // for so far, counted from the start so rounding never adds up.
+        delivered_ += wantFrames;
+        const uint64_t lineDue
+            = (delivered_ * line.samplesPerSec + format_.samplesPerSec - 1) / format_.samplesPerSec;
+        if (lineDue > lineRead_) {
+            raw_.resize(size_t(lineDue - lineRead_) * inAlign);
+            lineRead_ = lineDue;
+            const size_t got = audio->Record(raw_.data(), raw_.size());
+            // Time goes on where the line gave nothing: silence.
+            std::memset(raw_.data() + got, silence, raw_.size() - got);
+            converter_->Convert(raw_.data(), raw_.size(), &pending_);
         }
         const size_t give = std::min(pending_.size() / outAlign, wantFrames) * outAlign;
         std::memcpy(data, pending_.data(), give);
@@ -160,6 +187,7 @@ private:
     AudioFormat format_;
     std::unique_ptr<PcmConverter> converter_;
     std::vector<uint8_t> pending_, raw_;
+    uint64_t delivered_ = 0, lineRead_ = 0;
 };
 
 struct Devices {
@@ -226,9 +254,15 @@ PcmConverter::PcmConverter(AudioFormat from, AudioFormat to)
     if (from.samplesPerSec != to.samplesPerSec) {
         soxr_error_t error = nullptr;
         const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
-        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_MQ, 0);
+        // Telephone bandwidth needs no more than the low-quality filter; small
+        // transform blocks keep its output coming in pieces of about 10 ms
+        // rather than 100 ms bursts, which a 20 ms device clock would feel.
+        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_LQ, 0);
+        soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+        runtime.log2_min_dft_size = 8;
+        runtime.log2_large_dft_size = 8;
         soxr_ = soxr_create(
-            double(from.samplesPerSec), double(to.samplesPerSec), 1, &error, &io, &quality, nullptr);
+            double(from.samplesPerSec), double(to.samplesPerSec), 1, &error, &io, &quality, &runtime);
         if (error)
             soxr_ = nullptr;
     }

@@ -3,6 +3,8 @@
 #include "tapitest.h"
 
 #include "handles.h"
+#include "registrykey.h"
+#include "simexchange.h"
 
 namespace {
 
@@ -118,6 +120,30 @@ TEST_F(TapiTest, ABusyPartyGivesBusyThenABusyDisconnection)
     EXPECT_EQ(result, 0);
     EXPECT_TRUE(zqtest::WaitUntil([&] { return CallState(call) == LINECALLSTATE_IDLE; }));
     EXPECT_EQ(DWORD(lineDrop(call, nullptr, 0)), LINEERR_INVALCALLSTATE);
+}
+
+// Without the exchange's progress delay, states follow the reply at once,
+// as a fast real line reports them; the order stays reply first.
+TEST_F(TapiTest, WithoutProgressDelaysTheReplyStillComesFirst)
+{
+    zq::registry::RegistryKey(HKEY_LOCAL_MACHINE, zq::sim::kSimulatedKey, true)
+        .SetDword("ProgressDelayMs", 0);
+    Register();
+    HLINE line = Open(0, kInst1, LINECALLPRIVILEGE_NONE);
+    HCALL call = 0;
+    const LONG request = lineMakeCall(line, &call, "1002/busy", 0, nullptr);
+    ASSERT_GT(request, 0);
+    ASSERT_TRUE(MessageLog::Get().WaitState(kInst1, LINECALLSTATE_DISCONNECTED));
+    const std::vector<LineMsg> seen = MessageLog::Get().For(kInst1);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen[0].msg, LINE_REPLY);
+    EXPECT_EQ(States(seen),
+        (std::vector<DWORD> { LINECALLSTATE_PROCEEDING, LINECALLSTATE_BUSY, LINECALLSTATE_DISCONNECTED }));
+    for (const LineMsg& m : seen) {
+        if (m.msg == LINE_CALLSTATE) {
+            EXPECT_EQ(m.device, call);
+        }
+    }
 }
 
 TEST_F(TapiTest, ALineInACallIsBusyForOthers)

@@ -164,3 +164,22 @@ TEST_F(TapiTest, TranslatesCanonicalAddressesFromTheCurrentLocation)
     EXPECT_EQ(DWORD(lineTranslateAddress(app_, 0, version_, "+49 (30", 0, 0, out)), LINEERR_INVALADDRESS);
     EXPECT_EQ(DWORD(lineTranslateAddress(app_, 5, version_, "t1", 0, 0, out)), LINEERR_BADDEVICEID);
 }
+
+// The simulated exchange runs when nothing else is configured and can be
+// switched off; the store decides at the next first use.
+TEST_F(TapiTest, TheSimulatedExchangeCanBeSwitchedOff)
+{
+    RegistryKey(HKEY_LOCAL_MACHINE, zq::sim::kSimulatedKey, true).SetDword("Enabled", 0);
+    ASSERT_EQ(lineInitialize(&app_, nullptr, &MessageLog::Callback, nullptr, &numDevs_), 0);
+    EXPECT_EQ(numDevs_, 0u);
+    ASSERT_EQ(lineShutdown(&app_), 0);
+    RegistryKey(HKEY_LOCAL_MACHINE, zq::sim::kSimulatedKey, true).SetDword("Enabled", 1);
+    Register();
+    EXPECT_EQ(numDevs_, 2u);
+    std::vector<char> block(1024);
+    auto* caps = reinterpret_cast<LINEDEVCAPS*>(block.data());
+    caps->dwTotalSize = DWORD(block.size());
+    ASSERT_EQ(lineGetDevCaps(app_, 0, version_, 0, caps), 0);
+    ASSERT_NE(caps->dwProviderInfoSize, 0u);
+    EXPECT_STREQ(block.data() + caps->dwProviderInfoOffset, "Simulated exchange");
+}

@@ -14,16 +14,19 @@ void SimExchange::DialRemote(
     conn->remote = link;
     std::weak_ptr<Connection> weak = conn;
     std::weak_ptr<bool> alive = alive_;
+    // Audio goes straight into what the line hears, without the lock. The
+    // reader holds that sound itself and never looks at the line: a restart
+    // of the exchange frees its lines while audio may still be arriving.
+    std::shared_ptr<PcmPipe> heard = conn->a->line_->audio_->In();
     link->Start(
-        [this, weak, alive](char type, const std::string& payload) {
+        [this, weak, alive, heard](char type, const std::string& payload) {
+            if (type == remote::kAudio) {
+                heard->Write(payload.data(), payload.size());
+                return;
+            }
             auto conn = weak.lock();
             if (!conn)
                 return;
-            if (type == remote::kAudio) {
-                if (conn->a->line_)
-                    conn->a->line_->audio_->In()->Write(payload.data(), payload.size());
-                return;
-            }
             std::lock_guard lock(telephony::ServiceLock());
             if (!alive.lock() || !*alive.lock() || conn->ended || type != remote::kState
                 || payload.size() != 8)

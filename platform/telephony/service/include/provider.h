@@ -30,7 +30,9 @@
 //   exception: when no application is registered and a provider's settings
 //   changed (Provider::SettingsChanged, the set of enabled providers, or the
 //   registry store in use), the next first use stops every provider and
-//   starts them again; identifiers are then given afresh.
+//   starts them again; identifiers are then given afresh. Providers are not
+//   stopped when the process ends: one that must take leave of a peer (a SIP
+//   unregistration) does so from its own exit handler or lets it expire.
 //   Lines that appear or go later are reported with ServiceSink::LineAdded /
 //   LineRemoved; applications get LINE_CREATE / LINE_REMOVE and the
 //   device-change broadcast (WM_DEVICECHANGE, DBT_DEVNODES_CHANGED).
@@ -188,7 +190,9 @@ struct AudioFormat {
 
 // The sound of a line's calls in the line's own format; see LINE SOUND above.
 // Called on the wave devices' threads without ServiceLock, never two at
-// once for one direction.
+// once for one direction. A wave device may still hold it for a moment after
+// its line has been removed or its provider stopped: it must not refer to
+// the line or the provider (share what it needs with them instead).
 class LineAudio {
 public:
     virtual ~LineAudio() = default;
