@@ -3,6 +3,7 @@
 #include <QMetaProperty>
 #include <QVariant>
 
+#include <algorithm>
 #include <cctype>
 #include <mutex>
 #include <sstream>
@@ -27,6 +28,8 @@ public:
     TFormObject Parse()
     {
         Skip();
+        if (pos_ >= lines_.size())
+            Fail("expected \"object Name: Class\"");
         TFormObject form = Object();
         Skip();
         if (pos_ < lines_.size())
@@ -244,9 +247,12 @@ private:
                     ++i;
                 if (start == i)
                     Fail("bad character code");
-                const int code = std::stoi(v.substr(start, i - start));
-                if (code > 255)
+                // Compared as text first: a long run of digits is no int.
+                const std::string digits = v.substr(start, i - start);
+                const size_t first = std::min(digits.find_first_not_of('0'), digits.size());
+                if (digits.size() - first > 3 || std::stoi(digits) > 255)
                     Fail("character code above 255");
+                const int code = std::stoi(digits);
                 out += static_cast<char>(code);
                 r.integer = code;
             } else {

@@ -77,42 +77,15 @@ bool SameObject(const TFormObject& a, const TFormObject& b)
     return true;
 }
 
-// Known fault, to be fixed in the form reader: a text with nothing but blank
-// and comment lines makes ParseForm read past its last line. Such inputs are
-// left out until then; the regression input "nothing_but_comments" waits
-// for the fix.
-bool HasAnyContent(const std::string& text)
-{
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string line = text.substr(start, end - start);
-        const size_t b = line.find_first_not_of(" \t\r");
-        if (b != std::string::npos && line.compare(b, 2, "//") != 0)
-            return true;
-        start = end + 1;
-    }
-    return false;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    if (!HasAnyContent(text))
-        return 0;
     TFormObject form;
     try {
         form = ParseForm(text);
     } catch (const EReadError&) {
-        return 0;
-    } catch (const std::out_of_range&) {
-        // Known fault, to be fixed in the form reader: a character code too
-        // long for an int (#99999999999) escapes as std::out_of_range instead
-        // of EReadError. Regression input: "long_character_code".
         return 0;
     }
     const std::string written = WriteFormText(form);

@@ -134,6 +134,16 @@ TEST(FormText, ListsOfStringsSpanLinesAndRoundTrip)
         EXPECT_THROW(ParseForm(bad), EReadError) << bad;
 }
 
+TEST_F(FormStream, TextsWithoutAFormOrWithHugeCharacterCodesAreReadErrors)
+{
+    // Both once escaped the reader: one read past the last line, the other
+    // threw the standard library's range error.
+    for (const char* bad : { "", "\n  // only a comment\n\n", "object A: TA\n  S = #99999999999\nend\n",
+             "object A: TA\n  S = #256\nend\n" })
+        EXPECT_THROW(ParseForm(bad), EReadError) << bad;
+    EXPECT_EQ(ParseForm("object A: TA\n  S = #0065\nend\n").properties[0].value.text, "A");
+}
+
 TEST_F(FormStream, MistakesNameTheirLine)
 {
     auto message = [&](const std::string& text) {
