@@ -38,7 +38,8 @@
 //
 // A line waiting for voice calls in one program can be called from another
 // program using the same registry store: the waiting program listens on a
-// socket beside the store (line-<number>.sock), and a program dialling that
+// socket in the abstract namespace named after the store and the number
+// (WaitingLineSocketName), and a program dialling that
 // number while its own copy of the line is not in use reaches it there; the
 // call's states and audio cross between the two programs.
 //
@@ -51,6 +52,7 @@
 #include "provider.h"
 
 #include <memory>
+#include <string>
 
 namespace zq::sim {
 
@@ -58,5 +60,12 @@ inline constexpr const char* kSimulatedKey = "SOFTWARE\\zqcomm\\Telephony\\Simul
 inline constexpr const char* kSimulatedLinesKey = "SOFTWARE\\zqcomm\\Telephony\\Simulated\\Lines";
 
 std::unique_ptr<telephony::Provider> CreateSimulatedExchange();
+
+// The abstract socket name (without its leading NUL) where a program waiting
+// on number listens, for the registry store in use. An owner that cannot
+// listen there is refused its open with LINEERR_RESOURCEUNAVAIL and the
+// reason on standard error ("already waiting in process N" when another
+// program holds the name).
+std::string WaitingLineSocketName(const std::string& number);
 
 } // namespace zq::sim
