@@ -50,9 +50,9 @@
 // peer's wave-in. A data call joins the two lines' ports through an
 // in-process serial pair.
 #include "provider.h"
+#include "simsocket.h"
 
 #include <memory>
-#include <string>
 
 namespace zq::sim {
 
@@ -60,12 +60,5 @@ inline constexpr const char* kSimulatedKey = "SOFTWARE\\zqcomm\\Telephony\\Simul
 inline constexpr const char* kSimulatedLinesKey = "SOFTWARE\\zqcomm\\Telephony\\Simulated\\Lines";
 
 std::unique_ptr<telephony::Provider> CreateSimulatedExchange();
-
-// The abstract socket name (without its leading NUL) where a program waiting
-// on number listens, for the registry store in use. An owner that cannot
-// listen there is refused its open with LINEERR_RESOURCEUNAVAIL and the
-// reason on standard error ("already waiting in process N" when another
-// program holds the name).
-std::string WaitingLineSocketName(const std::string& number);
 
 } // namespace zq::sim
