@@ -405,3 +405,21 @@ std::string RegistryStoreFile()
 {
     return StoreFilePath().toStdString();
 }
+
+void RegWithStoreHeld(const std::function<void()>& work)
+{
+    // The process's own lock is not kept across work, which uses the
+    // functions that take it.
+    {
+        auto lock = LockStore();
+        RegistryStore::instance().hold();
+    }
+    struct Release {
+        ~Release()
+        {
+            auto lock = LockStore();
+            RegistryStore::instance().release();
+        }
+    } release;
+    work();
+}

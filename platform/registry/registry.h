@@ -10,6 +10,7 @@
 #include "win32types.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 struct HKEY__;
@@ -103,3 +104,10 @@ std::string RegistryStoreFile();
 
 // Changes are written when they are made; kept for callers that flush.
 LONG RegFlushKey(HKEY hKey);
+
+// Runs work with the store kept from other programs' changes: what work
+// reads and writes through the functions above is one read-modify-write
+// across processes (a set-up that first looks whether it is needed and then
+// makes it). Changes by other threads of this program are not held off.
+// Calls may nest.
+void RegWithStoreHeld(const std::function<void()>& work);

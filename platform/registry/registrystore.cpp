@@ -271,9 +271,24 @@ void RegistryStore::lockFile()
     while (::flock(lockFd_, LOCK_EX) != 0 && errno == EINTR) { }
 }
 
+void RegistryStore::hold()
+{
+    syncWithFile();
+    lockFile();
+    ++holds_;
+    // What was read before the lock may be stale.
+    syncWithFile();
+}
+
+void RegistryStore::release()
+{
+    if (holds_ > 0 && --holds_ == 0)
+        unlockFile();
+}
+
 void RegistryStore::unlockFile()
 {
-    if (lockFd_ >= 0)
+    if (holds_ == 0 && lockFd_ >= 0)
         ::flock(lockFd_, LOCK_UN);
 }
 

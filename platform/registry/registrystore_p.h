@@ -50,6 +50,11 @@ public:
 
     QString path() const { return path_; }
 
+    // Keeps other programs' writers out until released, across the
+    // changes made meanwhile. Nests. Lock held for each call.
+    void hold();
+    void release();
+
 private:
     RegistryStore() = default;
     ~RegistryStore();
@@ -69,6 +74,7 @@ private:
     // The file could neither be read nor moved aside: it must not be replaced.
     bool blocked_ = false;
     int lockFd_ = -1;
+    int holds_ = 0;
     QString lockPath_;
 };
 

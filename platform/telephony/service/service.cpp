@@ -116,15 +116,25 @@ LONG Service::Open(HLINEAPP app, DWORD device, HLINE* line, DWORD version, DWORD
         if (LONG r = first->Open())
             return r;
     }
-    Guard lock(ServiceLock());
-    if (!ValidDevice(device) || (first && devices_[device].line != first))
-        return LONG(LINEERR_NODEVICE); // removed meanwhile: it counts as closed
-    ++devices_[device].opens;
-    const HLINE h = nextLine_++;
-    lines_[h] = Line { app, device, instance, privileges, mediaModes };
-    *line = h;
-    UpdateDetection(device);
-    return 0;
+    ProviderLine* last = nullptr;
+    LONG refused = 0;
+    {
+        Guard lock(ServiceLock());
+        if (!ValidDevice(device) || (first && devices_[device].line != first))
+            return LONG(LINEERR_NODEVICE); // removed meanwhile: it counts as closed
+        ++devices_[device].opens;
+        const HLINE h = nextLine_++;
+        lines_[h] = Line { app, device, instance, privileges, mediaModes };
+        // An owner whose calls the line cannot wait for is not opened.
+        refused = UpdateDetection(device);
+        if (refused)
+            last = CloseLocked(h);
+        else
+            *line = h;
+    }
+    if (last)
+        last->Close();
+    return refused;
 }
 
 LONG Service::Close(HLINE line)
@@ -172,13 +182,13 @@ ProviderLine* Service::CloseLocked(HLINE line)
     return nullptr;
 }
 
-void Service::UpdateDetection(DWORD device)
+LONG Service::UpdateDetection(DWORD device)
 {
     DWORD modes = 0;
     for (auto& [h, l] : lines_)
         if (l.device == device && (l.privileges & LINECALLPRIVILEGE_OWNER))
             modes |= l.mediaModes;
-    devices_[device].line->SetDetection(modes);
+    return devices_[device].line->SetDetection(modes);
 }
 
 LONG Service::CheckDevice(DWORD device) const

@@ -126,7 +126,7 @@ private:
         DWORD_PTR p1, DWORD_PTR p2, DWORD_PTR p3);
     DWORD NewRequest(HLINE line);
     void RemoveCallHandle(HCALL h);
-    void UpdateDetection(DWORD device);
+    LONG UpdateDetection(DWORD device);
     void UpdateMonitoring(ProviderCall* call);
     // Drops the handle; the line whose last handle it was (to Close without
     // the lock), or null.

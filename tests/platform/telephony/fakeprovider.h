@@ -87,7 +87,11 @@ public:
     LineCaps Caps() const override;
     LONG Open() override;
     void Close() override;
-    void SetDetection(DWORD modes) override { detection = modes; }
+    LONG SetDetection(DWORD modes) override
+    {
+        detection = modes;
+        return 0;
+    }
     LONG MakeCall(
         DWORD requestId, const MakeCallRequest& request, std::shared_ptr<ProviderCall>* call) override;
     std::shared_ptr<ProviderCall> CurrentCall() override { return call; }

@@ -1,30 +1,40 @@
 // Calls to a line waiting in another program, with the other program played
-// by the test: its end of the socket beside the registry store.
+// by the test: its end of the line's socket.
 #include "mmsystem.h"
 #include "registrykey.h"
 #include "simexchange.h"
 #include "tapitest.h"
 
+#include <QDir>
+
 #include <atomic>
+#include <cstddef>
+#include <cstring>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 namespace {
 
+void AbstractAddress(const std::string& name, sockaddr_un& addr, socklen_t& length)
+{
+    addr.sun_family = AF_UNIX;
+    ASSERT_LT(name.size() + 1, sizeof addr.sun_path);
+    std::memcpy(addr.sun_path + 1, name.data(), name.size());
+    length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+}
+
 // The program waiting on a number: takes the dial, answers, and then sends
 // audio without pause until the call ends.
 class WaitingProgram {
 public:
-    explicit WaitingProgram(const std::string& socketPath)
+    explicit WaitingProgram(const std::string& number)
     {
         fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un addr {};
-        addr.sun_family = AF_UNIX;
-        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socketPath.c_str());
-        unlink(socketPath.c_str());
-        path_ = socketPath;
-        if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd_, 1) != 0) {
+        socklen_t length = 0;
+        AbstractAddress(zq::sim::WaitingLineSocketName(number), addr, length);
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), length) != 0 || listen(fd_, 1) != 0) {
             close(fd_);
             fd_ = -1;
             return;
@@ -40,7 +50,6 @@ public:
             thread_.join();
         if (fd_ >= 0)
             close(fd_);
-        unlink(path_.c_str());
     }
     bool Listening() const { return fd_ >= 0; }
     int AudioSent() const { return sent_; }
@@ -77,7 +86,6 @@ private:
     }
 
     int fd_ = -1;
-    std::string path_;
     std::atomic<bool> stop_ { false };
     std::atomic<int> sent_ { 0 };
     std::thread thread_;
@@ -88,8 +96,7 @@ private:
 // the link's reader must not be left holding the line the restart frees.
 TEST_F(TapiTest, AudioArrivingWhileTheExchangeRestartsFindsNoFreedLine)
 {
-    const std::string store = qgetenv("ZQ_REGISTRY_FILE").toStdString();
-    WaitingProgram other(store.substr(0, store.rfind('/')) + "/line-1002.sock");
+    WaitingProgram other("1002");
     ASSERT_TRUE(other.Listening());
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
@@ -107,6 +114,47 @@ TEST_F(TapiTest, AudioArrivingWhileTheExchangeRestartsFindsNoFreedLine)
             .SetDword("RingIntervalMs", 1000 + round);
     }
     Register();
+}
+
+// A program that waits on a line another program already waits on is
+// refused, and told who holds the line, rather than waiting in vain.
+TEST_F(TapiTest, SecondWaiterOnALineIsRefusedAndToldWhoWaits)
+{
+    WaitingProgram other("1002");
+    ASSERT_TRUE(other.Listening());
+    Register();
+    HLINE line = 0;
+    testing::internal::CaptureStderr();
+    const LONG rc = lineOpen(app_, 1, &line, version_, 0, kInst1, LINECALLPRIVILEGE_OWNER,
+        LINEMEDIAMODE_INTERACTIVEVOICE, nullptr);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(DWORD(rc), LINEERR_RESOURCEUNAVAIL);
+    EXPECT_EQ(line, HLINE(0));
+    EXPECT_NE(said.find("already waiting in process " + std::to_string(getpid())), std::string::npos) << said;
+    // The line is not left half open: a program that only places calls
+    // still opens it.
+    EXPECT_NE(Open(1, kInst2, LINECALLPRIVILEGE_NONE), HLINE(0));
+}
+
+// However long the store's path, a waiting line can be reached.
+TEST_F(TapiTest, WaiterOnAStoreWithALongPathCanBeReached)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QString deep = dir.path();
+    while (deep.size() < 160)
+        deep += QStringLiteral("/a-rather-long-folder-name");
+    ASSERT_TRUE(QDir().mkpath(deep));
+    qputenv("ZQ_REGISTRY_FILE", (deep + "/registry.json").toLocal8Bit());
+    Register();
+    const HLINE line = Open(1, kInst1, LINECALLPRIVILEGE_OWNER);
+    ASSERT_NE(line, HLINE(0));
+    const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr {};
+    socklen_t length = 0;
+    AbstractAddress(zq::sim::WaitingLineSocketName("1002"), addr, length);
+    EXPECT_EQ(connect(probe, reinterpret_cast<sockaddr*>(&addr), length), 0) << std::strerror(errno);
+    close(probe);
 }
 
 } // namespace

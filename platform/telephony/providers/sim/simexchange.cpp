@@ -3,12 +3,20 @@
 
 #include "devconfig.h"
 #include "modemlines.h"
+#include "registry.h"
 
 namespace zq::sim {
 
 std::vector<telephony::ProviderLine*> SimExchange::Start(telephony::ServiceSink* sink)
 {
-    SimSettings settings = ReadSimSettings(true);
+    SimSettings settings;
+    // Programs starting together on an empty store must agree on one set of
+    // lines and publish each modem once.
+    RegWithStoreHeld([&settings] {
+        settings = ReadSimSettings(true);
+        for (const SimLineSettings& s : settings.lines)
+            telephony::PublishModemLine(s.name, s.port);
+    });
     std::lock_guard lock(telephony::ServiceLock());
     alive_ = std::make_shared<bool>(true);
     sink_ = sink;
@@ -17,7 +25,6 @@ std::vector<telephony::ProviderLine*> SimExchange::Start(telephony::ServiceSink*
     for (const SimLineSettings& s : settings_.lines) {
         auto line = std::make_unique<SimLine>(this, s, DWORD(lines_.size()));
         line->devConfig_ = ReadDevConfig(s.key);
-        telephony::PublishModemLine(s.name, s.port);
         out.push_back(line.get());
         lines_.push_back(std::move(line));
     }

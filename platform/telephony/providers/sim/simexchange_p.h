@@ -128,7 +128,7 @@ public:
     telephony::LineCaps Caps() const override;
     LONG Open() override;
     void Close() override;
-    void SetDetection(DWORD ownerMediaModes) override;
+    LONG SetDetection(DWORD ownerMediaModes) override;
     LONG MakeCall(DWORD requestId, const telephony::MakeCallRequest& request,
         std::shared_ptr<telephony::ProviderCall>* call) override;
     std::shared_ptr<telephony::ProviderCall> CurrentCall() override { return leg_; }

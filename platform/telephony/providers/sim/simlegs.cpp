@@ -6,6 +6,8 @@
 #include "devconfig.h"
 #include "handles.h"
 
+#include <cstdio>
+
 namespace zq::sim {
 
 namespace {
@@ -177,16 +179,16 @@ void SimLine::Close()
     listener.reset();
 }
 
-void SimLine::SetDetection(DWORD ownerMediaModes)
+LONG SimLine::SetDetection(DWORD ownerMediaModes)
 {
     detection_ = ownerMediaModes;
     // While it waits for voice calls, programs elsewhere can reach it.
     if (!(ownerMediaModes & kVoiceModes)) {
         listener_.reset();
-        return;
+        return 0;
     }
     if (listener_)
-        return;
+        return 0;
     SimExchange* ex = ex_;
     std::weak_ptr<bool> alive = ex->alive_;
     listener_
@@ -194,8 +196,15 @@ void SimLine::SetDetection(DWORD ownerMediaModes)
               if (alive.lock())
                   ex->AcceptRemote(std::move(link));
           });
-    if (!listener_->Active())
+    if (!listener_->Active()) {
+        // A waiter that callers elsewhere cannot reach would wait in vain.
+        std::fprintf(stderr, "Simulated exchange: %s (%s) cannot wait for calls: %s\n", s_.name.c_str(),
+            s_.number.c_str(), listener_->Error().c_str());
         listener_.reset();
+        detection_ = 0;
+        return LONG(LINEERR_RESOURCEUNAVAIL);
+    }
+    return 0;
 }
 
 LONG SimLine::MakeCall(DWORD requestId, const telephony::MakeCallRequest& request,

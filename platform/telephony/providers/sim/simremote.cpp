@@ -1,8 +1,11 @@
 #include "simremote_p.h"
 
 #include "registry.h"
+#include "simexchange.h"
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -14,25 +17,29 @@ namespace zq::sim::remote {
 
 namespace {
 
-bool Address(const std::string& path, sockaddr_un& addr)
+// The name is in the abstract namespace: no file to outlive its program,
+// no limit from the length of the store's folder. An empty name is not one.
+bool Address(const std::string& name, sockaddr_un& addr, socklen_t& length)
 {
-    if (path.size() >= sizeof addr.sun_path)
+    if (name.empty() || name.size() + 1 > sizeof addr.sun_path)
         return false;
     std::memset(&addr, 0, sizeof addr);
     addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    std::memcpy(addr.sun_path + 1, name.data(), name.size());
+    length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
     return true;
 }
 
 int Connect(const std::string& path)
 {
     sockaddr_un addr;
-    if (!Address(path, addr))
+    socklen_t length;
+    if (!Address(path, addr, length))
         return -1;
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), length) != 0) {
         close(fd);
         return -1;
     }
@@ -69,18 +76,40 @@ bool WriteAll(int fd, const void* data, size_t size)
     return true;
 }
 
+// The process that listens on name, found by asking the kernel who is at
+// the other end of a probe connection. The probe reaches the holder as a
+// call that closes before saying anything, which it drops.
+std::string HolderOf(const std::string& name)
+{
+    const int fd = Connect(name);
+    if (fd < 0)
+        return "(unknown)";
+    ucred cred {};
+    socklen_t size = sizeof cred;
+    const bool known = getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) == 0 && cred.pid > 0;
+    close(fd);
+    return known ? std::to_string(cred.pid) : std::string("(unknown)");
+}
+
 } // namespace
 
 std::string SocketPath(const std::string& number)
 {
-    std::string store = RegistryStoreFile();
-    const size_t slash = store.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : store.substr(0, slash);
+    // Programs on the same store reach each other; a stable hash (FNV-1a)
+    // keeps the name the same in every program, however it was built.
+    uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : RegistryStoreFile()) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
     std::string safe;
     for (char c : number)
-        if (std::isalnum(static_cast<unsigned char>(c)))
+        if (std::isalnum(static_cast<unsigned char>(c)) && safe.size() < 32)
             safe += c;
-    return dir + "/line-" + safe + ".sock";
+    char name[96];
+    std::snprintf(
+        name, sizeof name, "zqcomm-sim/%016llx/line-%s", static_cast<unsigned long long>(hash), safe.c_str());
+    return name;
 }
 
 Link::Link(int fd)
@@ -157,19 +186,28 @@ Listener::Listener(const std::string& number, AcceptHandler onAccept)
     : path_(SocketPath(number))
 {
     sockaddr_un addr;
-    if (!Address(path_, addr))
-        return;
-    // A socket that answers belongs to a program still waiting there; one
-    // that does not is left over and goes.
-    if (const int other = Connect(path_); other >= 0) {
-        close(other);
+    socklen_t length;
+    if (!Address(path_, addr, length)) {
+        error_ = "the line's socket name cannot be made";
         return;
     }
-    unlink(path_.c_str());
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    if (fd < 0) {
+        error_ = std::string("cannot make a socket: ") + std::strerror(errno);
         return;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 4) != 0) {
+    }
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), length) != 0) {
+        const int bindError = errno;
+        close(fd);
+        if (bindError == EADDRINUSE) {
+            error_ = "already waiting in process " + HolderOf(path_);
+            return;
+        }
+        error_ = std::string("cannot listen on the line's socket: ") + std::strerror(bindError);
+        return;
+    }
+    if (listen(fd, 4) != 0) {
+        error_ = std::string("cannot listen on the line's socket: ") + std::strerror(errno);
         close(fd);
         return;
     }
@@ -191,10 +229,18 @@ Listener::~Listener()
 {
     if (fd_ < 0)
         return;
-    unlink(path_.c_str());
     shutdown(fd_, SHUT_RDWR);
     thread_.join();
     close(fd_);
 }
 
 } // namespace zq::sim::remote
+
+namespace zq::sim {
+
+std::string WaitingLineSocketName(const std::string& number)
+{
+    return remote::SocketPath(number);
+}
+
+} // namespace zq::sim

@@ -49,14 +49,16 @@ private:
 class Listener {
 public:
     using AcceptHandler = std::function<void(std::shared_ptr<Link>)>;
-    // Not listening (Active() false) when another program already waits on
-    // the number or the socket cannot be made.
+    // Not listening (Active() false, Error() says why) when another
+    // program already waits on the number or the socket cannot be made.
     Listener(const std::string& number, AcceptHandler onAccept);
     ~Listener();
     bool Active() const { return fd_ >= 0; }
+    const std::string& Error() const { return error_; }
 
 private:
     std::string path_;
+    std::string error_;
     int fd_ = -1;
     std::thread thread_;
 };

@@ -273,7 +273,9 @@ public:
     virtual LONG Open() = 0;
     virtual void Close() = 0;
     // Media modes of incoming calls that an owner will take (0 = nobody).
-    virtual void SetDetection(DWORD ownerMediaModes) = 0;
+    // 0, or a LINEERR code when the line cannot wait for those calls (the
+    // open that asked for them fails).
+    virtual LONG SetDetection(DWORD ownerMediaModes) = 0;
     virtual LONG MakeCall(
         DWORD requestId, const MakeCallRequest& request, std::shared_ptr<ProviderCall>* call)
         = 0;

@@ -38,7 +38,8 @@
 //
 // A line waiting for voice calls in one program can be called from another
 // program using the same registry store: the waiting program listens on a
-// socket beside the store (line-<number>.sock), and a program dialling that
+// socket in the abstract namespace named after the store and the number
+// (WaitingLineSocketName), and a program dialling that
 // number while its own copy of the line is not in use reaches it there; the
 // call's states and audio cross between the two programs.
 //
@@ -49,6 +50,7 @@
 // peer's wave-in. A data call joins the two lines' ports through an
 // in-process serial pair.
 #include "provider.h"
+#include "simsocket.h"
 
 #include <memory>
 
