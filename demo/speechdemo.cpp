@@ -4,7 +4,9 @@
 #include "mainfrm.h"
 
 #include <QApplication>
+#include <QPixmap>
 #include <QScreen>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +43,14 @@ int main(int argc, char** argv)
     QStringList args;
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
+    // --screenshot FILE: draws the window off screen into a PNG (for the
+    // documentation) and ends.
+    QString screenshot;
+    if (const qsizetype at = args.indexOf("--screenshot"); at > 0 && at + 1 < args.size()) {
+        screenshot = args.takeAt(at + 1);
+        args.removeAt(at);
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
     THeadlessOptions options;
     bool headless = false, help = false;
     QString error;
@@ -64,6 +74,27 @@ int main(int argc, char** argv)
     TApplication::setApplicationName("speechdemo");
     if (headless)
         return RunHeadless(options);
+    if (!screenshot.isEmpty()) {
+        try {
+            TForm1 form;
+            // As a user sees it after opening the device list once.
+            form.zqDeviceBox1->RefreshDevices();
+            if (form.zqDeviceBox1->count() > 0)
+                form.zqDeviceBox1->setCurrentIndex(0);
+            form.show();
+            // The window fills its lists from queued work once shown.
+            QTimer::singleShot(1000, &app, &QCoreApplication::quit);
+            app.exec();
+            if (!form.grab().save(screenshot, "PNG")) {
+                std::fprintf(stderr, "speechdemo: cannot write %s\n", screenshot.toLocal8Bit().constData());
+                return 1;
+            }
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "speechdemo: %s\n", e.what());
+            return 1;
+        }
+        return 0;
+    }
     if (!HaveDisplay()) {
         std::fprintf(
             stderr, "speechdemo: no display to show the window on; see --help for runs without one\n");

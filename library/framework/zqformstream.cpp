@@ -103,8 +103,64 @@ private:
         p.name = Trim(t.substr(0, eq));
         if (p.name.empty())
             Fail("missing property name");
-        p.value = Value(Trim(t.substr(eq + 1)));
+        const std::string v = Trim(t.substr(eq + 1));
+        p.value = !v.empty() && v[0] == '(' ? List(v) : Value(v);
         return p;
+    }
+
+    // ( 'a' 'b'#13 ... ) from this line and as many more as it takes; pos_
+    // is left on its last line.
+    TFormValue List(std::string text)
+    {
+        TFormValue r;
+        r.kind = TFormValue::Kind::List;
+        size_t i = 1;
+        for (;;) {
+            while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+                ++i;
+            if (i >= text.size()) {
+                if (++pos_ >= lines_.size())
+                    Fail("unterminated list");
+                text = Trim(lines_[pos_]);
+                i = 0;
+                continue;
+            }
+            if (text[i] == ')') {
+                if (!Trim(text.substr(i + 1)).empty())
+                    Fail("text after the end of the list");
+                return r;
+            }
+            // One item: quoted pieces and #n characters with nothing between.
+            const size_t start = i;
+            while (i < text.size() && (text[i] == '\'' || text[i] == '#')) {
+                if (text[i] == '#') {
+                    ++i;
+                    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])))
+                        ++i;
+                    continue;
+                }
+                ++i;
+                for (;;) {
+                    if (i >= text.size())
+                        Fail("unterminated string");
+                    if (text[i] == '\'' && i + 1 < text.size() && text[i + 1] == '\'') {
+                        i += 2;
+                        continue;
+                    }
+                    if (text[i++] == '\'')
+                        break;
+                }
+            }
+            if (i == start)
+                Fail("a list holds only strings");
+            TFormValue item;
+            item.kind = TFormValue::Kind::String;
+            const std::string piece = text.substr(start, i - start);
+            std::string value = StringValue(piece, item);
+            if (item.kind == TFormValue::Kind::Integer) // a lone #n is a one-character string here
+                value = std::string(1, static_cast<char>(item.integer));
+            r.members.push_back(value);
+        }
     }
 
     TFormValue Value(const std::string& v)
@@ -232,9 +288,15 @@ std::string QuoteString(const std::string& s)
     return out.empty() ? "''" : out;
 }
 
-std::string ValueText(const TFormValue& v)
+std::string ValueText(const TFormValue& v, const std::string& pad)
 {
     switch (v.kind) {
+    case TFormValue::Kind::List: {
+        std::string s = "(";
+        for (const auto& item : v.members)
+            s += "\n" + pad + "  " + QuoteString(item);
+        return s + ")";
+    }
     case TFormValue::Kind::Integer:
         return std::to_string(v.integer);
     case TFormValue::Kind::String:
@@ -258,7 +320,7 @@ void WriteObject(const TFormObject& o, int depth, std::string& out)
     const std::string pad(depth * 2, ' ');
     out += pad + "object " + o.name + ": " + o.className + "\n";
     for (const auto& p : o.properties)
-        out += pad + "  " + p.name + " = " + ValueText(p.value) + "\n";
+        out += pad + "  " + p.name + " = " + ValueText(p.value, pad + "  ") + "\n";
     for (const auto& c : o.children)
         WriteObject(c, depth + 1, out);
     out += pad + "end\n";
@@ -399,6 +461,13 @@ private:
         case TFormValue::Kind::String:
             v = QString::fromStdString(p.value.text);
             break;
+        case TFormValue::Kind::List: {
+            QStringList lines;
+            for (const auto& item : p.value.members)
+                lines << QString::fromStdString(item);
+            v = lines;
+            break;
+        }
         case TFormValue::Kind::Ident:
             if (mp.metaType().flags() & QMetaType::PointerToQObject) {
                 fixups_.push_back({ o, mp.name(), p.value.text, p.line });
@@ -499,6 +568,10 @@ void DescribeProperties(
         } else if (v.metaType().id() == QMetaType::Bool) {
             value.kind = TFormValue::Kind::Boolean;
             value.boolean = v.toBool();
+        } else if (v.metaType().id() == QMetaType::QStringList) {
+            value.kind = TFormValue::Kind::List;
+            for (const QString& line : v.toStringList())
+                value.members.push_back(line.toStdString());
         } else if (v.metaType().id() == QMetaType::QString) {
             value.kind = TFormValue::Kind::String;
             value.text = v.toString().toStdString();

@@ -15,7 +15,13 @@
 // Values: integers (also #0 for a character), 'quoted strings' ('' inside
 // for a quote), True/False, identifiers (an enumeration member, a component
 // named in the form, or a handler of the form for properties On…/After…),
-// and [sets]. Reading creates the objects the form's code has not created
+// [sets], and lists of strings, which may run over several lines:
+//
+//       Text = (
+//         'first line'
+//         'it''s the second')
+//
+// Reading creates the objects the form's code has not created
 // already, puts every component in the loading state, sets the properties
 // by name, resolves references once every object exists, and then runs
 // each component's Loaded step.
@@ -28,11 +34,11 @@
 #include <vector>
 
 struct TFormValue {
-    enum class Kind { Integer, String, Ident, Set, Boolean };
+    enum class Kind { Integer, String, Ident, Set, Boolean, List };
     Kind kind = Kind::Integer;
     long long integer = 0;
     std::string text; // String, Ident
-    std::vector<std::string> members; // Set
+    std::vector<std::string> members; // Set; List: its strings
     bool boolean = false;
 };
 

@@ -58,6 +58,9 @@ TzqCustomComm::TzqCustomComm(QObject* AOwner)
     PortState.DCBlength = sizeof(DCB);
     SetBufferInSize(8192);
     SetBufferOutSize(8192);
+    PublishEvent("OnAfterSend", &OnAfterSend);
+    PublishEvent("OnTraceState", &OnTraceState);
+    PublishEvent("OnCommError", &OnCommError);
 }
 
 TzqCustomComm::~TzqCustomComm()

@@ -28,6 +28,7 @@ class TzqCustomComm : public TzqBaseIO {
     Q_PROPERTY(QObject* MonitorDSR READ MonitorDSR WRITE SetMonitorDSR)
     Q_PROPERTY(QObject* MonitorRLSD READ MonitorRLSD WRITE SetMonitorRLSD)
     Q_PROPERTY(QObject* MonitorRing READ MonitorRing WRITE SetMonitorRing)
+    Q_PROPERTY(int ModemSignals READ ModemSignalsBits STORED false)
 public:
     explicit TzqCustomComm(QObject* AOwner = nullptr);
     ~TzqCustomComm() override;
@@ -109,6 +110,7 @@ private:
     void FreeReceiveBuffer();
     void SetMonitor(QObject*& Field, QObject* Value);
     int TraceStatesBits() const { return traceStates_.ToBits(); }
+    int ModemSignalsBits() { return ModemSignals().ToBits(); }
     void SetTraceStatesBits(int v) { SetTraceStates(TTraceStates::FromBits(static_cast<uint16_t>(v))); }
     void SetBufferInSizeProp(int v) { SetBufferInSize(static_cast<WORD>(v)); }
     void SetBufferOutSizeProp(int v) { SetBufferOutSize(static_cast<WORD>(v)); }

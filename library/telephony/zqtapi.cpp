@@ -28,7 +28,15 @@ std::string NextToExecutable(const char* file)
 std::string LibraryPath(const char* variable, const char* file)
 {
     const char* given = std::getenv(variable);
-    return given && *given ? std::string(given) : NextToExecutable(file);
+    if (given && *given)
+        return given;
+    std::string path = NextToExecutable(file);
+#ifdef ZQ_SERVICE_DIR_FROM_BIN
+    // Installed, the programs and the service live in different folders.
+    if (access(path.c_str(), F_OK) != 0)
+        path = NextToExecutable(ZQ_SERVICE_DIR_FROM_BIN "/") + file;
+#endif
+    return path;
 }
 
 // Releases what is still loaded when the program ends.

@@ -119,6 +119,15 @@ BOOL PurgeComm(HANDLE h, DWORD flags)
     return WithPort(h, [&](CommPort& p) { return p.Purge(flags); });
 }
 
+BOOL GetCommRtsToggle(HANDLE h, DWORD* how)
+{
+    if (!how) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return WithPort(h, [&](CommPort& p) { return p.GetRtsToggle(how); });
+}
+
 BOOL GetCommModemStatus(HANDLE h, DWORD* status)
 {
     if (!status) {

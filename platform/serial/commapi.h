@@ -180,6 +180,12 @@ BOOL PurgeComm(HANDLE h, DWORD flags);
 // A device without modem lines (a pseudo-terminal) reports none.
 BOOL GetCommModemStatus(HANDLE h, DWORD* status);
 
+// How the port carries out RTS_CONTROL_TOGGLE of its state.
+constexpr DWORD RTS_TOGGLE_OFF = 0; // the state asks for no toggle
+constexpr DWORD RTS_TOGGLE_DRIVER = 1; // the driver's RS-485 mode switches RTS
+constexpr DWORD RTS_TOGGLE_BY_WRITE = 2; // raised before a write, dropped when the transmitter is empty
+BOOL GetCommRtsToggle(HANDLE h, DWORD* how);
+
 // Without a request block they wait. WriteFile takes its bytes at the call,
 // so the caller's buffer may be reused as soon as it returns.
 BOOL ReadFile(HANDLE h, void* buffer, DWORD count, DWORD* read, OVERLAPPED* ov);

@@ -44,12 +44,19 @@ public:
             outputLines_ |= PAIR_DTR_ON;
             break;
         }
+        const bool toggle = DcbRtsControl(dcb) == RTS_CONTROL_TOGGLE;
+        if (toggling_ && !toggle)
+            SetToggledRts(false);
+        toggling_ = toggle;
         switch (DcbRtsControl(dcb)) {
         case RTS_CONTROL_DISABLE:
             outputLines_ &= ~PAIR_RTS_ON;
             break;
         case RTS_CONTROL_ENABLE:
             outputLines_ |= PAIR_RTS_ON;
+            break;
+        case RTS_CONTROL_TOGGLE:
+            SetToggledRts(port->PendingOutputBytes() > 0);
             break;
         }
         return true;
@@ -86,10 +93,14 @@ public:
         return true;
     }
 
+    DWORD RtsToggle() override { return toggling_ ? RTS_TOGGLE_BY_WRITE : RTS_TOGGLE_OFF; }
+
     DWORD HoldFlags() override { return CtsHeld() && port->PendingOutputBytes() ? COMSTAT_fCtsHold : 0; }
 
     void Serve(CommTime now) override
     {
+        if (toggling_ && port->PendingOutputBytes() > 0)
+            SetToggledRts(true); // before the first bit leaves
         if (port->PendingOutputBytes() == 0 || CtsHeld() || (outputLines_ & PAIR_BREAK_ON)) {
             sending_ = false;
             return;
@@ -141,6 +152,10 @@ public:
     void OutputIdle() override
     {
         sending_ = false;
+        // Bytes leave the pair's line as they are consumed, so the
+        // transmitter is empty now.
+        if (toggling_)
+            SetToggledRts(false);
         port->ReportEvents(EV_TXEMPTY);
     }
 
@@ -177,6 +192,17 @@ public:
     DWORD OutputLines() const { return outputLines_; }
 
 private:
+    // RTS as the toggle drives it; through the cable it is the peer's CTS.
+    void SetToggledRts(bool on)
+    {
+        const DWORD lines = on ? (outputLines_ | PAIR_RTS_ON) : (outputLines_ & ~PAIR_RTS_ON);
+        if (lines == outputLines_)
+            return;
+        outputLines_ = lines;
+        if (CommPort* peer = Peer())
+            static_cast<PairDevice&>(peer->Device()).SetInputLines(MS_CTS_ON, on ? MS_CTS_ON : 0);
+    }
+
     CommPort* Peer() const
     {
         CommPort* peer = link_->side[1 - index_];
@@ -194,6 +220,7 @@ private:
     DWORD inputLines_ = 0;
     DWORD outputLines_ = 0;
     bool sending_ = false;
+    bool toggling_ = false; // RTS_CONTROL_TOGGLE
     CommTime sentUntil_;
 };
 

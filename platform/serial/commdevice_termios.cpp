@@ -181,6 +181,7 @@ public:
             SetLastErrorFromErrno(errno);
             return false;
         }
+        ApplyRtsToggle(DcbRtsControl(dcb) == RTS_CONTROL_TOGGLE);
         if (hasLines_) {
             if (DcbDtrControl(dcb) == DTR_CONTROL_ENABLE)
                 SetLine(TIOCM_DTR, true);
@@ -193,6 +194,8 @@ public:
         }
         return true;
     }
+
+    DWORD RtsToggle() override { return toggle_; }
 
     DWORD ModemStatus() override
     {
@@ -270,8 +273,10 @@ public:
     {
         if (hungUp_)
             return;
-        if (DeviceOutQueue() == 0) {
-            port->ReportEvents(EV_TXEMPTY);
+        // An empty kernel buffer may still leave bytes in the UART; RTS
+        // toggled by us waits for the drain, which waits for those too.
+        if (DeviceOutQueue() == 0 && !(rtsRaised_ && hasLines_)) {
+            TransmitterEmpty();
             return;
         }
         // The line is slower than the kernel's buffer: a helper waits for
@@ -324,6 +329,45 @@ public:
     }
 
 private:
+    // RS-485 transceivers send while RTS is high. Where the driver can switch
+    // RTS itself it does so exactly at the first and after the last bit;
+    // otherwise RTS is raised before bytes are written and dropped once the
+    // kernel reports the transmitter empty.
+    void ApplyRtsToggle(bool wanted)
+    {
+        if (!wanted) {
+            if (toggle_ == RTS_TOGGLE_DRIVER) {
+                serial_rs485 rs485 {};
+                ioctl(fd_, TIOCSRS485, &rs485);
+            }
+            toggle_ = RTS_TOGGLE_OFF;
+            rtsRaised_ = false;
+            return;
+        }
+        if (toggle_ != RTS_TOGGLE_OFF)
+            return;
+        serial_rs485 rs485 {};
+        rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+        if (ioctl(fd_, TIOCSRS485, &rs485) == 0) {
+            toggle_ = RTS_TOGGLE_DRIVER;
+            return;
+        }
+        // ENOTTY (no RS-485 in the driver, or a pseudo-terminal) or EINVAL.
+        toggle_ = RTS_TOGGLE_BY_WRITE;
+        rtsRaised_ = port->PendingOutputBytes() > 0;
+        if (hasLines_)
+            SetLine(TIOCM_RTS, rtsRaised_);
+    }
+
+    void SetToggledRts(bool on)
+    {
+        if (toggle_ != RTS_TOGGLE_BY_WRITE || rtsRaised_ == on)
+            return;
+        rtsRaised_ = on;
+        if (hasLines_)
+            SetLine(TIOCM_RTS, on);
+    }
+
     bool SetLine(int bit, bool on)
     {
         if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit) != 0) {
@@ -357,6 +401,8 @@ private:
 
     void WriteAvailable()
     {
+        if (!port->PendingOutput().empty())
+            SetToggledRts(true);
         for (;;) {
             auto chunk = port->PendingOutput();
             if (chunk.empty())
@@ -373,6 +419,13 @@ private:
             HangUp();
             return;
         }
+    }
+
+    // Port locked.
+    void TransmitterEmpty()
+    {
+        SetToggledRts(false);
+        port->ReportEvents(EV_TXEMPTY);
     }
 
     void HangUp()
@@ -431,7 +484,7 @@ private:
                 break;
             if (port->PendingOutputBytes() == 0) {
                 if (DeviceOutQueue() == 0)
-                    port->ReportEvents(EV_TXEMPTY);
+                    TransmitterEmpty();
                 else
                     drainRequested_ = true;
             }
@@ -482,6 +535,8 @@ private:
     bool hasLines_ = false;
     bool hasCounters_ = false;
     bool hungUp_ = false;
+    DWORD toggle_ = RTS_TOGGLE_OFF;
+    bool rtsRaised_ = false; // as the toggle by write set it
     serial_icounter_struct counters_ {};
     // Helpers; their flags are guarded by the port's mutex.
     std::condition_variable drainCond_;

@@ -4,7 +4,10 @@
 // a byte) and arrives in the other side's input queue; a full input queue
 // holds the line instead of losing bytes. The modem lines a side sees (CTS,
 // DSR, RLSD, RING) are set from outside, by a test or by whoever simulates the
-// line; with CTS flow control a side transmits only while it sees CTS.
+// line; with CTS flow control a side transmits only while it sees CTS. A side
+// whose state asks for RTS_CONTROL_TOGGLE raises RTS while it has bytes to
+// send and drops it once the last has left; that RTS reaches the other side
+// as its CTS, as through a null-modem cable, raising EV_CTS there.
 //
 // Each side is an ordinary port handle: the two are closed independently
 // (CloseHandle), and once one side is closed the other transmits into

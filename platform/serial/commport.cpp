@@ -520,6 +520,13 @@ BOOL CommPort::Purge(DWORD flags)
     return TRUE;
 }
 
+BOOL CommPort::GetRtsToggle(DWORD* how)
+{
+    PORT_GUARD();
+    *how = device_->RtsToggle();
+    return TRUE;
+}
+
 BOOL CommPort::GetModemStatus(DWORD* status)
 {
     PORT_GUARD();

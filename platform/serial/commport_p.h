@@ -38,6 +38,8 @@ public:
     virtual DWORD DeviceOutQueue() { return 0; }
     // Hold flags of COMSTAT.
     virtual DWORD HoldFlags() { return 0; }
+    // How RTS_CONTROL_TOGGLE is carried out (RTS_TOGGLE_*).
+    virtual DWORD RtsToggle() { return RTS_TOGGLE_OFF; }
 
     // Worker hooks. Serve moves bytes whose time has come; Prepare adds the
     // descriptors to watch and may bring the deadline forward; AfterPoll reads
@@ -74,6 +76,7 @@ public:
     BOOL Escape(DWORD func);
     BOOL Purge(DWORD flags);
     BOOL GetModemStatus(DWORD* status);
+    BOOL GetRtsToggle(DWORD* how);
     BOOL Read(void* buffer, DWORD count, DWORD* read, OVERLAPPED* ov);
     BOOL Write(const void* buffer, DWORD count, DWORD* written, OVERLAPPED* ov);
     BOOL Cancel();

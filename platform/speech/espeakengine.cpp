@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 
 namespace sapi {
@@ -15,8 +16,9 @@ namespace {
 
 // Where the synthesiser's callback puts samples; only touched on the engine thread.
 struct RenderTarget {
-    std::vector<int16_t>* samples;
+    SampleSink* sink;
     const std::atomic<bool>* cancelled;
+    std::exception_ptr failure; // from the sink; must not unwind through the engine
 };
 RenderTarget* g_target = nullptr;
 
@@ -24,12 +26,34 @@ int OnSynth(short* wav, int numSamples, espeak_EVENT*)
 {
     if (!g_target)
         return 0;
-    if (g_target->cancelled && g_target->cancelled->load())
+    if (g_target->failure || (g_target->cancelled && g_target->cancelled->load()))
         return 1;
-    if (wav && numSamples > 0)
-        g_target->samples->insert(g_target->samples->end(), wav, wav + numSamples);
+    if (wav && numSamples > 0) {
+        try {
+            g_target->sink->Put(wav, static_cast<size_t>(numSamples));
+        } catch (...) {
+            g_target->failure = std::current_exception();
+            return 1;
+        }
+    }
     return 0;
 }
+
+class CollectingSink : public SampleSink {
+public:
+    explicit CollectingSink(RenderedSpeech& speech)
+        : speech_(speech)
+    {
+    }
+    void Start(int sampleRate) override { speech_.sampleRate = sampleRate; }
+    void Put(const int16_t* samples, size_t count) override
+    {
+        speech_.samples.insert(speech_.samples.end(), samples, samples + count);
+    }
+
+private:
+    RenderedSpeech& speech_;
+};
 
 std::string StatusText(espeak_ng_STATUS status, espeak_ng_ERROR_CONTEXT context = nullptr)
 {
@@ -122,6 +146,18 @@ void EspeakEngine::EnsureInitialized()
     espeak_SetSynthCallback(OnSynth);
 }
 
+void EspeakEngine::RequireInstalled()
+{
+    thread_.Call([this] {
+        EnsureInitialized();
+        if (initStatus_ != ENS_OK)
+            throw SpeechEngineError(REGDB_E_CLASSNOTREG,
+                initError_
+                    + " Install the speech engine and its voices: the Debian packages espeak-ng-data and "
+                      "libespeak-ng1.");
+    });
+}
+
 std::vector<EngineVoice> EspeakEngine::Voices()
 {
     return thread_.Call([this] {
@@ -158,14 +194,18 @@ void EspeakEngine::SelectVoice(const std::string& identifier)
 
 RenderedSpeech EspeakEngine::Render(const RenderRequest& request)
 {
-    return thread_.Call([this, &request] { return RenderHere(request); });
+    return thread_.Call([this, &request] {
+        RenderedSpeech speech;
+        CollectingSink sink(speech);
+        RenderHere(request, sink);
+        return speech;
+    });
 }
 
-RenderedSpeech EspeakEngine::RenderHere(const RenderRequest& request)
+void EspeakEngine::RenderHere(const RenderRequest& request, SampleSink& sink)
 {
-    RenderedSpeech speech;
     if (request.cancelled && request.cancelled->load())
-        return speech;
+        return;
     EnsureInitialized();
     if (initStatus_ != ENS_OK)
         throw SpeechEngineError(E_FAIL, initError_);
@@ -173,16 +213,17 @@ RenderedSpeech EspeakEngine::RenderHere(const RenderRequest& request)
     Check(espeak_ng_SetParameter(espeakRATE, request.wordsPerMinute, 0), "The speaking rate was refused");
     Check(espeak_ng_SetParameter(espeakVOLUME, request.amplitude, 0), "The volume was refused");
 
-    speech.sampleRate = sampleRate_;
-    RenderTarget target { &speech.samples, request.cancelled.get() };
+    sink.Start(sampleRate_);
+    RenderTarget target { &sink, request.cancelled.get(), nullptr };
     g_target = &target;
     const auto status = espeak_ng_Synthesize(request.text.c_str(), request.text.size() + 1, 0, POS_CHARACTER,
         0, espeakCHARS_UTF8, nullptr, nullptr);
     g_target = nullptr;
+    if (target.failure)
+        std::rethrow_exception(target.failure);
     if (request.cancelled && request.cancelled->load())
-        return speech;
+        return;
     Check(status, "The text could not be rendered");
-    return speech;
 }
 
 } // namespace sapi

@@ -32,20 +32,35 @@ struct RenderedSpeech {
     int sampleRate = 0;
 };
 
+// Receives the samples of one render as the engine produces them, on the
+// engine thread. Start comes first, once, with the engine's sample rate. An
+// exception thrown here ends the render and is raised by RenderHere.
+class SampleSink {
+public:
+    virtual ~SampleSink() = default;
+    virtual void Start(int sampleRate) = 0;
+    virtual void Put(const int16_t* samples, size_t count) = 0;
+};
+
 class EspeakEngine {
 public:
     // The process's one engine. Its data directory is taken from ZQ_ESPEAK_DATA
     // when that is set, from the engine's own default otherwise.
     static EspeakEngine& Instance();
 
+    // Raises SpeechEngineError (REGDB_E_CLASSNOTREG) when the engine cannot
+    // start, with what to install.
+    void RequireInstalled();
     // Installed voices in the engine's order; empty when there is no voice data.
     std::vector<EngineVoice> Voices();
-    // Renders on the engine thread and waits; throws SpeechEngineError.
+    // Renders on the engine thread and waits, keeping every sample; throws
+    // SpeechEngineError.
     RenderedSpeech Render(const RenderRequest& request);
     // Queues a job for the engine thread, for work that ends in a render.
     void Post(std::function<void()> job) { thread_.Post(std::move(job)); }
-    // Only on the engine thread (from a posted job).
-    RenderedSpeech RenderHere(const RenderRequest& request);
+    // Only on the engine thread (from a posted job): hands the samples to the
+    // sink as they come, so nothing at the engine's rate is kept.
+    void RenderHere(const RenderRequest& request, SampleSink& sink);
 
     ~EspeakEngine();
 

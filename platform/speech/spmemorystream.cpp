@@ -42,11 +42,10 @@ int32_t SpMemoryStream::Read(void* buffer, int32_t numberOfBytes)
     if (numberOfBytes > 0 && !buffer)
         throw SpeechEngineError(E_POINTER, "No buffer to read into.");
     std::lock_guard lock(mutex_);
-    const int64_t size = static_cast<int64_t>(data_.size());
-    const int64_t available = std::max<int64_t>(0, size - position_);
+    const int64_t available = std::max<int64_t>(0, static_cast<int64_t>(size_) - position_);
     const auto count = static_cast<int32_t>(std::min<int64_t>(available, numberOfBytes));
     if (count > 0) {
-        std::memcpy(buffer, data_.data() + position_, static_cast<size_t>(count));
+        CopyOut(static_cast<size_t>(position_), static_cast<uint8_t*>(buffer), static_cast<size_t>(count));
         position_ += count;
     }
     return count;
@@ -68,14 +67,18 @@ int32_t SpMemoryStream::Write(const void* buffer, int32_t numberOfBytes)
     if (!buffer)
         throw SpeechEngineError(E_POINTER, "No buffer to write from.");
     std::lock_guard lock(mutex_);
-    const auto end = static_cast<size_t>(position_) + static_cast<size_t>(numberOfBytes);
+    const auto start = static_cast<size_t>(position_);
+    const auto end = start + static_cast<size_t>(numberOfBytes);
     try {
-        if (end > data_.size())
-            data_.resize(end);
+        while (blocks_.size() * kBlockSize < end)
+            blocks_.push_back(std::make_unique_for_overwrite<uint8_t[]>(kBlockSize));
     } catch (const std::bad_alloc&) {
         throw SpeechEngineError(E_OUTOFMEMORY);
     }
-    std::memcpy(data_.data() + position_, buffer, static_cast<size_t>(numberOfBytes));
+    if (start > size_)
+        Zero(size_, start - size_); // a seek past the end left a gap
+    CopyIn(start, static_cast<const uint8_t*>(buffer), static_cast<size_t>(numberOfBytes));
+    size_ = std::max(size_, end);
     position_ = static_cast<int64_t>(end);
     return numberOfBytes;
 }
@@ -91,7 +94,7 @@ int64_t SpMemoryStream::Seek(int64_t position, SpeechStreamSeekPositionType orig
         base = position_;
         break;
     case SSSPTRelativeToEnd:
-        base = static_cast<int64_t>(data_.size());
+        base = static_cast<int64_t>(size_);
         break;
     default:
         throw SpeechEngineError(E_INVALIDARG, "Unknown seek origin " + std::to_string(origin) + ".");
@@ -102,17 +105,77 @@ int64_t SpMemoryStream::Seek(int64_t position, SpeechStreamSeekPositionType orig
     return position_;
 }
 
+void SpMemoryStream::SetSize(int64_t size)
+{
+    if (size < 0)
+        throw SpeechEngineError(E_INVALIDARG, "A stream cannot have a negative size.");
+    std::lock_guard lock(mutex_);
+    const auto wanted = static_cast<size_t>(size);
+    try {
+        while (blocks_.size() * kBlockSize < wanted)
+            blocks_.push_back(std::make_unique_for_overwrite<uint8_t[]>(kBlockSize));
+    } catch (const std::bad_alloc&) {
+        throw SpeechEngineError(E_OUTOFMEMORY);
+    }
+    if (wanted > size_)
+        Zero(size_, wanted - size_);
+    size_ = wanted;
+    blocks_.resize((size_ + kBlockSize - 1) / kBlockSize);
+}
+
 void SpMemoryStream::SetData(const std::vector<uint8_t>& data)
 {
     std::lock_guard lock(mutex_);
-    data_ = data;
+    blocks_.clear();
+    size_ = 0;
+    for (size_t done = 0; done < data.size(); done += kBlockSize)
+        blocks_.push_back(std::make_unique_for_overwrite<uint8_t[]>(kBlockSize));
+    CopyIn(0, data.data(), data.size());
+    size_ = data.size();
     position_ = 0;
 }
 
 std::vector<uint8_t> SpMemoryStream::GetData() const
 {
     std::lock_guard lock(mutex_);
-    return data_;
+    std::vector<uint8_t> data(size_);
+    CopyOut(0, data.data(), size_);
+    return data;
+}
+
+void SpMemoryStream::CopyOut(size_t offset, uint8_t* to, size_t count) const
+{
+    while (count > 0) {
+        const size_t within = offset % kBlockSize;
+        const size_t n = std::min(count, kBlockSize - within);
+        std::memcpy(to, blocks_[offset / kBlockSize].get() + within, n);
+        to += n;
+        offset += n;
+        count -= n;
+    }
+}
+
+void SpMemoryStream::CopyIn(size_t offset, const uint8_t* from, size_t count)
+{
+    while (count > 0) {
+        const size_t within = offset % kBlockSize;
+        const size_t n = std::min(count, kBlockSize - within);
+        std::memcpy(blocks_[offset / kBlockSize].get() + within, from, n);
+        from += n;
+        offset += n;
+        count -= n;
+    }
+}
+
+void SpMemoryStream::Zero(size_t offset, size_t count)
+{
+    while (count > 0) {
+        const size_t within = offset % kBlockSize;
+        const size_t n = std::min(count, kBlockSize - within);
+        std::memset(blocks_[offset / kBlockSize].get() + within, 0, n);
+        offset += n;
+        count -= n;
+    }
 }
 
 } // namespace sapi

@@ -32,13 +32,27 @@ public:
     // give nothing); a position before the start is an error.
     int64_t Seek(int64_t position, SpeechStreamSeekPositionType origin = SSSPTRelativeToStart);
 
+    // Cuts the stream to `size` bytes or grows it with zeros; the position
+    // stays where it was.
+    void SetSize(int64_t size);
+
     void SetData(const std::vector<uint8_t>& data);
     std::vector<uint8_t> GetData() const;
 
 private:
+    // Held in fixed blocks rather than one growing buffer: growing by
+    // reallocation needs the old and the new buffer at once (up to three
+    // times the data) and copies everything at each step.
+    static constexpr size_t kBlockSize = 256 * 1024;
+
+    void CopyOut(size_t offset, uint8_t* to, size_t count) const;
+    void CopyIn(size_t offset, const uint8_t* from, size_t count);
+    void Zero(size_t offset, size_t count);
+
     mutable std::mutex mutex_;
     std::shared_ptr<SpAudioFormat> format_;
-    std::vector<uint8_t> data_;
+    std::vector<std::unique_ptr<uint8_t[]>> blocks_;
+    size_t size_ = 0;
     int64_t position_ = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "spobjecttokencategory.h"
 
 #include "espeakengine_p.h"
+#include "voiceorder_p.h"
 
 #include <QString>
 #include <QStringList>
@@ -60,7 +61,9 @@ std::vector<SpObjectTokenPtr> InstalledVoiceTokens()
 {
     std::vector<SpObjectTokenPtr> tokens;
     const std::u16string tokensKey = std::u16string(SPCAT_VOICES) + u"\\Tokens\\";
-    for (const EngineVoice& voice : EspeakEngine::Instance().Voices()) {
+    std::vector<EngineVoice> voices = EspeakEngine::Instance().Voices();
+    OrderForLocale(voices, MessagesLocale());
+    for (const EngineVoice& voice : voices) {
         std::map<std::u16string, std::u16string> attributes {
             { u"Name", Wide(voice.name) },
             { u"Language", Wide(voice.language) },
@@ -74,6 +77,11 @@ std::vector<SpObjectTokenPtr> InstalledVoiceTokens()
             tokensKey + Wide(voice.identifier), Wide(voice.name), voice.identifier, std::move(attributes)));
     }
     return tokens;
+}
+
+SpObjectTokenCategory::SpObjectTokenCategory()
+{
+    EspeakEngine::Instance().RequireInstalled();
 }
 
 HRESULT SpObjectTokenCategory::SetId(const std::u16string& categoryId, bool createIfNotExist)

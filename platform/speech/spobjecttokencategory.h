@@ -10,6 +10,10 @@ namespace sapi {
 
 class SpObjectTokenCategory {
 public:
+    // Raises SpeechEngineError when the speech engine is not installed or
+    // cannot start, as creating the category fails without a speech platform.
+    SpObjectTokenCategory();
+
     // SPERR_NOT_FOUND for an unknown category unless createIfNotExist, which
     // makes an empty one; SPERR_ALREADY_INITIALIZED when set before.
     // Category identifiers compare without regard to case.
@@ -28,7 +32,7 @@ private:
     std::u16string id_;
 };
 
-// Tokens of the installed voices, in the engine's order.
+// Tokens of the installed voices, the user's language first (see voiceorder_p.h).
 std::vector<SpObjectTokenPtr> InstalledVoiceTokens();
 
 } // namespace sapi

@@ -1,7 +1,7 @@
 #include "spvoice.h"
 
 #include "espeakengine_p.h"
-#include "pcmconvert_p.h"
+#include "streamwriter_p.h"
 #include "voiceparams_p.h"
 
 #include <atomic>
@@ -100,9 +100,10 @@ int32_t SpVoice::Speak(const std::string& text, int32_t flags)
     engine.Post([&engine, pending = pending_, stream = stream_, request, layout] {
         std::exception_ptr failure;
         try {
-            const RenderedSpeech speech = engine.RenderHere(request);
+            StreamWriter writer(*stream, layout);
+            engine.RenderHere(request, writer);
             if (!request.cancelled->load())
-                stream->Write(ConvertPcm(speech.samples, speech.sampleRate, layout));
+                writer.Finish();
         } catch (...) {
             failure = std::current_exception();
         }

@@ -118,6 +118,36 @@ TEST_F(Speech, PlayOptionsAreASetInFormResources)
     EXPECT_NE(text.find("PlayOptions = [woSynchro, woEventLast]"), std::string::npos) << text;
 }
 
+TEST_F(Speech, TextIsReadFromAndWrittenToFormResources)
+{
+    QObject form;
+    ReadForm(&form,
+        ParseForm("object Form1: TForm1\n"
+                  "  object zqSpeech1: TzqSpeech\n"
+                  "    Text = (\n"
+                  "      'This is the memo.'\n"
+                  "      ''\n"
+                  "      'It''s spoken.')\n"
+                  "  end\n"
+                  "end\n"),
+        {});
+    auto* s = form.findChild<TzqSpeech*>("zqSpeech1");
+    ASSERT_NE(s, nullptr);
+    ASSERT_EQ(s->Text().Count(), 3);
+    EXPECT_EQ(s->Text().Strings(2), "It's spoken.");
+
+    const std::string text = WriteFormText(WriteForm(&form, "TForm1", {}));
+    EXPECT_NE(
+        text.find("Text = (\n      'This is the memo.'\n      ''\n      'It''s spoken.')"), std::string::npos)
+        << text;
+    QObject copy;
+    ReadForm(&copy, ParseForm(text), {});
+    auto* c = copy.findChild<TzqSpeech*>("zqSpeech1");
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->Text().Count(), 3);
+    EXPECT_EQ(c->Text().Strings(0), "This is the memo.");
+}
+
 TEST_F(Speech, DefaultFormatGivesBlockAlign2AndOneSecondBuffersOf16000Bytes)
 {
     Say({ "Hello there" });
@@ -281,3 +311,27 @@ TEST_F(Speech, TheRenderedLengthIsTheEnginesOwn)
 }
 
 } // namespace
+
+// The first voice is the one selected, so the list starts with the voice of
+// the user's own language and country.
+TEST(SpeechVoices, TheFirstVoiceIsTheUsersOwn)
+{
+    const std::string saved = std::getenv("LANG") ? std::getenv("LANG") : "";
+    const std::string savedAll = std::getenv("LC_ALL") ? std::getenv("LC_ALL") : "";
+    unsetenv("LC_ALL");
+    unsetenv("LC_MESSAGES");
+    for (const auto& [lang, first] :
+        { std::pair { "en_US.UTF-8", "English (America)" },
+            std::pair { "en_GB.UTF-8", "English (Great Britain)" }, std::pair { "de_AT.UTF-8", "German" } }) {
+        setenv("LANG", lang, 1);
+        TzqSpeech speech;
+        EXPECT_EQ(speech.VoiceIndex(), 0);
+        EXPECT_EQ(speech.VoiceName(0), first) << lang;
+        if (std::string(lang) == "en_US.UTF-8") { // then the other English voices
+            EXPECT_EQ(speech.VoiceName(1).rfind("English", 0), 0u) << speech.VoiceName(1);
+        }
+    }
+    setenv("LANG", saved.c_str(), 1);
+    if (!savedAll.empty())
+        setenv("LC_ALL", savedAll.c_str(), 1);
+}

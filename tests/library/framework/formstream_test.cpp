@@ -102,6 +102,38 @@ TEST(FormText, ValuesRoundTrip)
     EXPECT_EQ(ParseForm(WriteFormText(o)).properties[0].value.text, "it's\rx");
 }
 
+TEST(FormText, ListsOfStringsSpanLinesAndRoundTrip)
+{
+    const char* text = "object A: TA\n"
+                       "  Lines = (\n"
+                       "    'first'\n"
+                       "    'it''s (not) the end' 'same line'\n"
+                       "    ''\n"
+                       "    'tab'#9'bed' #13)\n"
+                       "  None = ()\n"
+                       "  After = 1\n"
+                       "end\n";
+    const TFormObject o = ParseForm(text);
+    ASSERT_EQ(o.properties.size(), 3u);
+    EXPECT_EQ(o.properties[0].value.kind, TFormValue::Kind::List);
+    const std::vector<std::string> lines { "first", "it's (not) the end", "same line", "", "tab\tbed", "\r" };
+    EXPECT_EQ(o.properties[0].value.members, lines);
+    EXPECT_EQ(o.properties[1].value.kind, TFormValue::Kind::List);
+    EXPECT_TRUE(o.properties[1].value.members.empty());
+    EXPECT_EQ(o.properties[2].value.integer, 1);
+    EXPECT_EQ(o.properties[2].line, 8);
+
+    const std::string written = WriteFormText(o);
+    EXPECT_NE(written.find("  Lines = (\n    'first'\n"), std::string::npos) << written;
+    const TFormObject again = ParseForm(written);
+    EXPECT_EQ(again.properties[0].value.members, lines);
+    EXPECT_TRUE(again.properties[1].value.members.empty());
+
+    for (const char* bad : { "object A: TA\n  L = ('open\nend\n", "object A: TA\n  L = ('a' 1)\nend\n",
+             "object A: TA\n  L = ('a') x\nend\n", "object A: TA\n  L = ('a'\n" })
+        EXPECT_THROW(ParseForm(bad), EReadError) << bad;
+}
+
 TEST_F(FormStream, MistakesNameTheirLine)
 {
     auto message = [&](const std::string& text) {

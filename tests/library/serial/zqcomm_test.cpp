@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QMetaProperty>
+#include <algorithm>
+#include <any>
+
 using namespace commtest;
 
 namespace {
@@ -283,6 +287,35 @@ TEST_F(ZqCommTest, DestroyingAnOpenComponentClosesWithoutTracing)
     comm = nullptr;
     EXPECT_EQ(traces, before);
     EXPECT_TRUE(log->Has("TestComm: The port is closed succesfully"));
+}
+
+TEST(ZqCommPublished, EventsBindByNameAndModemSignalsIsAReadOnlyProperty)
+{
+    TestComm comm;
+    const auto names = comm.EventNames();
+    for (const char* e : { "OnAfterSend", "OnTraceState", "OnCommError" })
+        EXPECT_NE(std::find(names.begin(), names.end(), e), names.end()) << e;
+    struct Handlers {
+        void Sent(TObject*) { }
+        void Trace(TObject*, TTraceStates) { }
+        void Error(TObject*, Cardinal, Cardinal, TComStateFlags, bool&) { }
+    } h;
+    EXPECT_TRUE(comm.SetEventByName("OnAfterSend", std::any(TOnSent(&h, &Handlers::Sent))));
+    EXPECT_TRUE(comm.SetEventByName("OnTraceState", std::any(TOnTraceEvent(&h, &Handlers::Trace))));
+    EXPECT_TRUE(comm.SetEventByName("OnCommError", std::any(TOnCommErrorEvent(&h, &Handlers::Error))));
+    EXPECT_TRUE(comm.OnAfterSend.Assigned());
+    EXPECT_TRUE(comm.OnTraceState.Assigned());
+    EXPECT_TRUE(comm.OnCommError.Assigned());
+    EXPECT_TRUE(comm.EventIs("OnCommError", std::any(TOnCommErrorEvent(&h, &Handlers::Error))));
+    // A handler of another type does not bind.
+    EXPECT_FALSE(comm.SetEventByName("OnCommError", std::any(TOnSent(&h, &Handlers::Sent))));
+
+    const int index = comm.metaObject()->indexOfProperty("ModemSignals");
+    ASSERT_GE(index, 0);
+    const QMetaProperty p = comm.metaObject()->property(index);
+    EXPECT_FALSE(p.isWritable());
+    EXPECT_FALSE(p.isStored());
+    EXPECT_EQ(comm.property("ModemSignals").toInt(), 0); // closed: no lines
 }
 
 TEST(ZqWin32, RoutinesReportThroughTheLastError)

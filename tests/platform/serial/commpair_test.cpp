@@ -335,3 +335,59 @@ TEST(CommPairHandles, BadHandlesAreRefused)
 }
 
 } // namespace
+
+TEST_F(CommPairTest, RtsToggleRaisesRtsWhileSendingAndThePeerSeesItAsCts)
+{
+    DCB dcb;
+    ASSERT_TRUE(GetCommState(a, &dcb));
+    dcb.Flags = (dcb.Flags & ~DCB_fRtsControlMask) | (RTS_CONTROL_TOGGLE << DCB_fRtsControlShift);
+    ASSERT_TRUE(SetCommState(a, &dcb));
+    DWORD lines = 1;
+    ASSERT_TRUE(GetCommPairOutputLines(a, &lines));
+    EXPECT_EQ(lines & PAIR_RTS_ON, 0u); // idle: nothing to send
+    DWORD how = 0;
+    ASSERT_TRUE(GetCommRtsToggle(a, &how));
+    EXPECT_EQ(how, RTS_TOGGLE_BY_WRITE);
+
+    // A small input queue on the far side holds the line, and with it RTS,
+    // until the far side reads.
+    ASSERT_TRUE(SetupComm(b, 16, 16));
+    ASSERT_TRUE(SetCommMask(b, EV_CTS));
+    ASSERT_TRUE(SetCommMask(a, EV_TXEMPTY));
+    EventWait peer(b);
+    EventWait sender(a);
+    const std::string data(40, 'r');
+    OVERLAPPED ov;
+    ov.hEvent = CreateEvent(TRUE, FALSE);
+    WriteFile(a, data.data(), static_cast<DWORD>(data.size()), nullptr, &ov);
+    EXPECT_EQ(peer.Next(), EV_CTS);
+    ASSERT_TRUE(WaitFor([&] { return QueuedIn(b) == 16; }));
+    DWORD status = 0;
+    ASSERT_TRUE(GetCommModemStatus(b, &status));
+    EXPECT_EQ(status & MS_CTS_ON, MS_CTS_ON);
+    ASSERT_TRUE(GetCommPairOutputLines(a, &lines));
+    EXPECT_EQ(lines & PAIR_RTS_ON, PAIR_RTS_ON);
+
+    std::string got;
+    while (got.size() < data.size()) {
+        ASSERT_TRUE(WaitFor([&] { return QueuedIn(b) > 0; }));
+        got += ReadAll(b, QueuedIn(b));
+    }
+    EXPECT_EQ(got, data);
+    DWORD written = 0;
+    EXPECT_TRUE(GetOverlappedResult(a, &ov, &written, TRUE));
+    CloseHandle(ov.hEvent);
+    // Once the last byte has left, RTS drops before the sender hears of it.
+    EXPECT_EQ(sender.Next(), EV_TXEMPTY);
+    ASSERT_TRUE(GetCommPairOutputLines(a, &lines));
+    EXPECT_EQ(lines & PAIR_RTS_ON, 0u);
+    EXPECT_EQ(peer.Next(), EV_CTS);
+    ASSERT_TRUE(GetCommModemStatus(b, &status));
+    EXPECT_EQ(status & MS_CTS_ON, 0u);
+
+    // Leaving the toggle for a fixed level takes the level.
+    dcb.Flags = (dcb.Flags & ~DCB_fRtsControlMask) | (RTS_CONTROL_ENABLE << DCB_fRtsControlShift);
+    ASSERT_TRUE(SetCommState(a, &dcb));
+    ASSERT_TRUE(GetCommPairOutputLines(a, &lines));
+    EXPECT_EQ(lines & PAIR_RTS_ON, PAIR_RTS_ON);
+}

@@ -244,3 +244,31 @@ TEST(CommTermiosStress, MegabyteEachWayManyTimes)
 }
 
 } // namespace
+
+// A pseudo-terminal has no RS-485 mode (TIOCSRS485 answers ENOTTY), so the
+// toggle falls back to switching RTS around each write; bytes and TX empty
+// go on as without it.
+TEST_F(CommTermiosTest, RtsToggleFallsBackToSwitchingAroundWrites)
+{
+    DWORD how = 99;
+    ASSERT_TRUE(GetCommRtsToggle(port, &how));
+    EXPECT_EQ(how, RTS_TOGGLE_OFF);
+    DCB dcb;
+    ASSERT_TRUE(GetCommState(port, &dcb));
+    dcb.Flags = (dcb.Flags & ~DCB_fRtsControlMask) | (RTS_CONTROL_TOGGLE << DCB_fRtsControlShift);
+    ASSERT_TRUE(SetCommState(port, &dcb)) << SysErrorMessage(GetLastError());
+    ASSERT_TRUE(GetCommRtsToggle(port, &how));
+    EXPECT_EQ(how, RTS_TOGGLE_BY_WRITE);
+
+    ASSERT_TRUE(SetCommMask(port, EV_TXEMPTY));
+    EventWait wait(port);
+    DWORD n = 0;
+    ASSERT_TRUE(WriteFile(port, "toggled", 7, &n, nullptr));
+    EXPECT_EQ(wait.Next(), EV_TXEMPTY);
+    EXPECT_EQ(pty.Read(7), "toggled");
+
+    dcb.Flags = (dcb.Flags & ~DCB_fRtsControlMask) | (RTS_CONTROL_ENABLE << DCB_fRtsControlShift);
+    ASSERT_TRUE(SetCommState(port, &dcb));
+    ASSERT_TRUE(GetCommRtsToggle(port, &how));
+    EXPECT_EQ(how, RTS_TOGGLE_OFF);
+}

@@ -68,3 +68,38 @@ TEST(SpAudioFormat, FormatObjectIsSharedWithTheStreamAndChecksWhatItTakes)
     EXPECT_THROW(stream.get_Format()->SetWaveFormatEx(nullptr), SpeechEngineError);
     EXPECT_EQ(stream.get_Format()->GetWaveFormatEx()->get_SamplesPerSec(), 8000);
 }
+
+TEST(SpMemoryStream, DataSpanningManyBlocksReadsBackInAnyPieces)
+{
+    // Odd piece sizes so writes and reads straddle the storage's block edges.
+    std::vector<uint8_t> data(700'001);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 7 + i / 251);
+    SpMemoryStream stream;
+    for (size_t done = 0; done < data.size();) {
+        const size_t n = std::min<size_t>(9'973, data.size() - done);
+        ASSERT_EQ(stream.Write(data.data() + done, static_cast<int32_t>(n)), static_cast<int32_t>(n));
+        done += n;
+    }
+    EXPECT_EQ(stream.Seek(0, SSSPTRelativeToEnd), static_cast<int64_t>(data.size()));
+
+    // An overwrite across a block edge changes only its own bytes.
+    const std::vector<uint8_t> patch(1000, 0xAB);
+    stream.Seek(262'000);
+    stream.Write(patch);
+    std::copy(patch.begin(), patch.end(), data.begin() + 262'000);
+    EXPECT_EQ(stream.Seek(0, SSSPTRelativeToEnd), static_cast<int64_t>(data.size()));
+
+    stream.Seek(0);
+    std::vector<uint8_t> back;
+    std::vector<uint8_t> piece;
+    while (stream.Read(piece, 65'537) > 0)
+        back.insert(back.end(), piece.begin(), piece.end());
+    EXPECT_EQ(back, data);
+    EXPECT_EQ(stream.GetData(), data);
+
+    SpMemoryStream copy;
+    copy.SetData(data);
+    EXPECT_EQ(copy.GetData(), data);
+    EXPECT_EQ(copy.Seek(0, SSSPTRelativeToCurrentPosition), 0);
+}

@@ -54,6 +54,26 @@ TEST(PcmConvert, EightBitIsUnsignedAndChannelsAreCopies)
     EXPECT_EQ(ConvertPcm({ 100, 200 }, 8000, { 8000, 16, 1 }), (std::vector<uint8_t> { 100, 0, 200, 0 }));
 }
 
+TEST(PcmConvert, ConvertingPieceByPieceGivesTheWholeConversion)
+{
+    // The engine hands its samples over in pieces of whatever size it likes.
+    const auto input = Sine(22050, 300, 22050);
+    for (const PcmLayout layout :
+        { PcmLayout { 8000, 16, 1 }, PcmLayout { 11025, 8, 2 }, PcmLayout { 22050, 16, 2 } }) {
+        std::vector<uint8_t> pieces;
+        PcmConverter converter(22050, layout, [&pieces](const uint8_t* bytes, size_t count) {
+            pieces.insert(pieces.end(), bytes, bytes + count);
+        });
+        for (size_t done = 0, step = 1; done < input.size(); step = step * 3 % 4001 + 1) {
+            const size_t n = std::min(step, input.size() - done);
+            converter.Put(input.data() + done, n);
+            done += n;
+        }
+        converter.Finish();
+        EXPECT_EQ(pieces, ConvertPcm(input, 22050, layout)) << layout.samplesPerSec;
+    }
+}
+
 TEST(VoiceParams, RateAndVolumeFollowTheirScales)
 {
     EXPECT_EQ(WordsPerMinuteForRate(0), 175);

@@ -169,3 +169,32 @@ TEST(SpVoice, BlankTextsRenderWithoutError)
         EXPECT_LT(stream->Seek(0, SSSPTRelativeToEnd), 16000) << text; // under a second of pause
     }
 }
+
+TEST(EspeakEngine, ASinkThatFailsEndsTheRenderWithItsErrorAndTheEngineGoesOn)
+{
+    class FailingSink : public SampleSink {
+    public:
+        void Start(int) override { }
+        void Put(const int16_t*, size_t) override
+        {
+            if (++calls == 2)
+                throw SpeechEngineError(E_OUTOFMEMORY, "no room");
+        }
+        int calls = 0;
+    };
+    EspeakEngine& engine = EspeakEngine::Instance();
+    std::promise<int> calls;
+    engine.Post([&engine, &calls] {
+        FailingSink sink;
+        RenderRequest request { kText, "", 175, 100, std::make_shared<std::atomic<bool>>(false) };
+        try {
+            engine.RenderHere(request, sink);
+            calls.set_value(-1);
+        } catch (const SpeechEngineError& e) {
+            calls.set_value(e.Code() == E_OUTOFMEMORY ? sink.calls : -2);
+        }
+    });
+    EXPECT_EQ(calls.get_future().get(), 2); // stopped at the failing piece
+    EXPECT_NEAR(Render(StreamOf(8000, 16, 1)).size() / 2.0, EngineSamples() * 8000.0 / 22050, 8000 * 0.002)
+        << "the next render is whole";
+}

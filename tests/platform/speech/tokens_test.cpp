@@ -1,7 +1,10 @@
 #include <espeakengine_p.h>
 #include <spobjecttokencategory.h>
+#include <voiceorder_p.h>
 
 #include <QString>
+
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 using namespace sapi;
@@ -27,9 +30,10 @@ std::string DisplayName(const SpObjectToken& token)
 
 } // namespace
 
-TEST(SpObjectTokenCategory, VoicesComeWithReadableNamesInTheEngineOrder)
+TEST(SpObjectTokenCategory, VoicesComeWithReadableNamesInTheUsersOrder)
 {
-    const auto voices = EspeakEngine::Instance().Voices();
+    auto voices = EspeakEngine::Instance().Voices();
+    OrderForLocale(voices, MessagesLocale());
     ASSERT_FALSE(voices.empty());
     auto tokens = Enumerate();
     uint32_t count = 0;
@@ -68,6 +72,117 @@ TEST(SpObjectTokenCategory, AttributesFilterAndOrderTheVoices)
     EXPECT_EQ(DisplayName(*token), "German");
     EXPECT_EQ(Enumerate(u"Language=xx-nowhere")->GetCount(&count), S_OK);
     EXPECT_EQ(count, 0u);
+}
+
+namespace {
+
+// Restores the locale variables a test changes.
+class LocaleVariables {
+public:
+    LocaleVariables()
+    {
+        for (const char* name : kNames)
+            if (const char* value = std::getenv(name))
+                saved_.emplace_back(name, value);
+    }
+    ~LocaleVariables()
+    {
+        for (const char* name : kNames)
+            unsetenv(name);
+        for (const auto& [name, value] : saved_)
+            setenv(name.c_str(), value.c_str(), 1);
+    }
+    void Set(const char* all, const char* messages, const char* lang)
+    {
+        const char* values[] = { all, messages, lang };
+        for (int i = 0; i < 3; ++i)
+            if (values[i])
+                setenv(kNames[i], values[i], 1);
+            else
+                unsetenv(kNames[i]);
+    }
+
+private:
+    static constexpr const char* kNames[] = { "LC_ALL", "LC_MESSAGES", "LANG" };
+    std::vector<std::pair<std::string, std::string>> saved_;
+};
+
+std::vector<std::string> Names(const std::vector<EngineVoice>& voices)
+{
+    std::vector<std::string> names;
+    for (const auto& v : voices)
+        names.push_back(v.name);
+    return names;
+}
+
+} // namespace
+
+TEST(VoiceOrder, TheUsersCountryThenTheirLanguageThenTheRestByName)
+{
+    const std::vector<EngineVoice> engine { { "gmw/af", "Afrikaans", "af", 0 },
+        { "gmw/de", "German", "de", 0 }, { "gmw/en", "English (Great Britain)", "en-gb", 0 },
+        { "gmw/en-GB-scotland", "English (Scotland)", "en-gb-scotland", 0 },
+        { "gmw/en-US", "English (America)", "en-us", 0 },
+        { "gmw/en-US-nyc", "English (America, New York City)", "en-us-nyc", 0 },
+        { "zle/uk", "Ukrainian", "uk", 0 }, { "roa/fr", "French (France)", "fr-fr", 0 },
+        { "roa/fr-BE", "French (Belgium)", "fr-be", 0 } };
+
+    auto voices = engine;
+    OrderForLocale(voices, "en_US.UTF-8");
+    EXPECT_EQ(Names(voices),
+        (std::vector<std::string> { "English (America)", "English (America, New York City)",
+            "English (Great Britain)", "English (Scotland)", "Afrikaans", "French (Belgium)",
+            "French (France)", "German", "Ukrainian" }));
+
+    voices = engine;
+    OrderForLocale(voices, "fr_BE@euro");
+    EXPECT_EQ(Names(voices)[0], "French (Belgium)");
+    EXPECT_EQ(Names(voices)[1], "French (France)");
+    EXPECT_EQ(Names(voices)[2], "Afrikaans");
+
+    voices = engine;
+    OrderForLocale(voices, "uk");
+    EXPECT_EQ(Names(voices)[0], "Ukrainian");
+
+    // No language, or one without a voice: everything by name.
+    for (const char* locale : { "", "C", "POSIX", "C.UTF-8", "xx_YY" }) {
+        voices = engine;
+        OrderForLocale(voices, locale);
+        EXPECT_EQ(Names(voices).front(), "Afrikaans") << locale;
+        EXPECT_EQ(Names(voices).back(), "Ukrainian") << locale;
+        EXPECT_TRUE(std::is_sorted(voices.begin(), voices.end(),
+            [](const EngineVoice& a, const EngineVoice& b) {
+                return QString::fromStdString(a.name).compare(
+                           QString::fromStdString(b.name), Qt::CaseInsensitive)
+                    < 0;
+            }))
+            << locale;
+    }
+}
+
+TEST(VoiceOrder, TheInstalledVoicesFollowTheLocaleOfMessages)
+{
+    LocaleVariables locale;
+    locale.Set(nullptr, nullptr, "en_US.UTF-8");
+    EXPECT_EQ(MessagesLocale(), "en_US.UTF-8");
+    ASSERT_GT(InstalledVoiceTokens().size(), 2u);
+    auto first = [] {
+        std::u16string name;
+        InstalledVoiceTokens().front()->GetStringValue(nullptr, name);
+        return QString::fromStdU16String(name).toStdString();
+    };
+    EXPECT_EQ(first(), "English (America)");
+
+    // LC_MESSAGES outranks LANG, and LC_ALL outranks both.
+    locale.Set(nullptr, "de_DE.UTF-8", "en_US.UTF-8");
+    EXPECT_EQ(first(), "German");
+    locale.Set("en_GB.UTF-8", "de_DE.UTF-8", "en_US.UTF-8");
+    EXPECT_EQ(first(), "English (Great Britain)");
+    locale.Set(nullptr, nullptr, "C");
+    EXPECT_EQ(first(), "Afrikaans");
+    locale.Set(nullptr, nullptr, nullptr);
+    EXPECT_EQ(MessagesLocale(), "");
+    EXPECT_EQ(first(), "Afrikaans");
 }
 
 TEST(SpObjectTokenCategory, UnknownCategoryIsNotFoundUnlessCreated)

@@ -1,0 +1,46 @@
+#pragma once
+// What the speech benchmarks share: their texts, the synthesiser's own
+// command-line tool as the reference they are measured against, and the
+// process's memory figures.
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zq::bench {
+
+// The demo's memo, one entry per line.
+std::vector<std::string> MemoLines();
+// The memo as one text, lines ended by newlines.
+std::string Memo();
+// A text of at least `characters` characters of plain prose. The voice
+// speaks about 15 characters a second, so 4600 make about five minutes.
+std::string Prose(size_t characters);
+
+// Seconds `espeak-ng -w` takes to write the text with the voice to a wave
+// file, process start included; negative when the tool failed.
+double RenderWithTool(const std::string& text, const std::string& voice);
+
+// Seconds f takes.
+double Seconds(const std::function<void()>& f);
+
+// Times `ours` (seconds it took) against the tool on the same text, `runs`
+// times in turn, and keeps the fastest of each: on a shared machine the
+// fastest run is the one least disturbed by other work, and taking turns
+// exposes both to the same disturbances. Negative tool seconds on failure.
+struct Comparison {
+    double ours = -1;
+    double tool = -1;
+    double Ratio() const { return tool > 0 ? ours / tool : 0.0; }
+};
+Comparison Compare(
+    int runs, const std::function<double()>& ours, const std::string& text, const std::string& voice);
+
+// Resident memory of this process now and at its peak since the last reset,
+// in bytes (from /proc/self/status).
+long long ResidentBytes();
+long long PeakResidentBytes();
+// Starts a new peak from the current resident memory.
+void ResetPeak();
+
+} // namespace zq::bench

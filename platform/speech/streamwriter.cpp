@@ -1,0 +1,120 @@
+#include "streamwriter_p.h"
+
+namespace sapi {
+
+namespace {
+
+// About 45 s of speech at the engine's rate: far more than the converter
+// ever lags behind, little next to the rendered stream.
+constexpr size_t kMaxSamplesInFlight = 1 << 20;
+
+} // namespace
+
+StreamWriter::StreamWriter(SpMemoryStream& stream, const PcmLayout& layout)
+    : stream_(stream)
+    , layout_(layout)
+{
+}
+
+StreamWriter::~StreamWriter()
+{
+    if (finished_)
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        abandoned_ = true;
+    }
+    Stop();
+    // Leave the stream as it was before this render began.
+    if (appending_)
+        stream_.SetSize(startPosition_);
+    stream_.Seek(startPosition_);
+}
+
+void StreamWriter::Start(int sampleRate)
+{
+    startPosition_ = stream_.Seek(0, SSSPTRelativeToCurrentPosition);
+    appending_ = startPosition_ >= stream_.Seek(0, SSSPTRelativeToEnd);
+    stream_.Seek(startPosition_);
+    // Set up here, so a resampler that cannot be made fails the render at once.
+    auto converter = std::make_shared<PcmConverter>(sampleRate, layout_,
+        [this](const uint8_t* bytes, size_t count) { stream_.Write(bytes, static_cast<int32_t>(count)); });
+    thread_.emplace([this, converter] {
+        for (;;) {
+            std::vector<int16_t> piece;
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [this] { return abandoned_ || ending_ || !queue_.empty(); });
+                if (abandoned_ || (queue_.empty() && ending_))
+                    break;
+                piece = std::move(queue_.front());
+                queue_.pop_front();
+                queued_ -= piece.size();
+            }
+            changed_.notify_all();
+            try {
+                converter->Put(piece.data(), piece.size());
+            } catch (...) {
+                std::lock_guard lock(mutex_);
+                failure_ = std::current_exception();
+                abandoned_ = true;
+            }
+            std::lock_guard lock(mutex_);
+            piece.clear();
+            spare_.push_back(std::move(piece));
+        }
+        std::unique_lock lock(mutex_);
+        if (!abandoned_) {
+            lock.unlock();
+            std::exception_ptr failure;
+            try {
+                converter->Finish();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            lock.lock();
+            failure_ = failure;
+        }
+        lock.unlock();
+        changed_.notify_all();
+    });
+}
+
+void StreamWriter::Put(const int16_t* samples, size_t count)
+{
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return failure_ || queued_ < kMaxSamplesInFlight; });
+    if (failure_)
+        std::rethrow_exception(failure_);
+    std::vector<int16_t> piece;
+    if (!spare_.empty()) {
+        piece = std::move(spare_.back());
+        spare_.pop_back();
+    }
+    piece.assign(samples, samples + count);
+    queued_ += count;
+    queue_.push_back(std::move(piece));
+    lock.unlock();
+    changed_.notify_all();
+}
+
+void StreamWriter::Finish()
+{
+    {
+        std::lock_guard lock(mutex_);
+        ending_ = true;
+    }
+    Stop();
+    if (failure_)
+        std::rethrow_exception(failure_);
+    finished_ = true;
+}
+
+void StreamWriter::Stop()
+{
+    changed_.notify_all();
+    if (thread_ && thread_->joinable())
+        thread_->join();
+}
+
+} // namespace sapi
