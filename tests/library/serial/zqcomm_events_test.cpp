@@ -22,14 +22,11 @@ class ZqCommEvents : public ::testing::TestWithParam<bool> {
 protected:
     void SetUp() override
     {
-        // Counted before the far end starts the pair's own workers: those
-        // end at its close too, and would otherwise hide the two threads
-        // of the open.
-        threadsBefore = ThreadCount();
         if (GetParam())
             far = std::make_unique<PtyEnd>();
         else
             far = std::make_unique<PairEnd>();
+        threadsBefore = ThreadCount();
         comm = new TestComm(&owner);
         comm->opener = [this] { return far->OpenNear(); };
         comm->OnAfterReceive = TOnReceived::Bind(comm, nullptr, [this](TObject*, const void* b, Cardinal n) {
