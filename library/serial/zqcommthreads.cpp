@@ -79,6 +79,11 @@ void TCommThread::Execute()
                         Mask = 0;
                 } else if (Error == ERROR_INVALID_PARAMETER && Mask == 0) {
                     // The mask was being reprogrammed: wait again.
+                } else if (Terminated()) {
+                    // Stopped after its last check and before this wait, the
+                    // port already closed by the owner: that is the close,
+                    // not a failed wait.
+                    break;
                 } else {
                     OutputDebugString("111 ...");
                     if (Error != ERROR_INVALID_HANDLE) {
