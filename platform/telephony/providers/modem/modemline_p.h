@@ -87,7 +87,11 @@ public:
     telephony::LineCaps Caps() const override;
     LONG Open() override;
     void Close() override;
-    void SetDetection(DWORD ownerMediaModes) override { detection_ = ownerMediaModes; }
+    LONG SetDetection(DWORD ownerMediaModes) override
+    {
+        detection_ = ownerMediaModes;
+        return 0;
+    }
     LONG MakeCall(DWORD requestId, const telephony::MakeCallRequest& request,
         std::shared_ptr<telephony::ProviderCall>* call) override;
     std::shared_ptr<telephony::ProviderCall> CurrentCall() override { return call_; }
