@@ -1,6 +1,7 @@
 // A program killed in the middle of a call to another program: the other
 // side sees the line disconnect soon after, and its line takes the next call.
 #include "eventwait.h"
+#include "linelistens.h"
 #include "registry.h"
 
 #include <QCoreApplication>
@@ -96,8 +97,7 @@ private:
 // A waiting run is reachable once its line's socket exists.
 bool LineWaits()
 {
-    const QString socket = Scratch().filePath("line-1002.sock");
-    return zqtest::WaitUntil([&] { return QFileInfo::exists(socket); });
+    return zqtest::WaitUntil([] { return zqtest::LineListens("1002"); });
 }
 
 TEST(CallKill, TheOtherSideSeesTheDisconnectionAndTakesTheNextCall)

@@ -2,6 +2,7 @@
 // audio files written through a real writer whose every error is reported,
 // recordings kept whatever ends the call, values checked at once.
 #include "eventwait.h"
+#include "linelistens.h"
 #include "programrun.h"
 
 #include <gtest/gtest.h>
@@ -20,11 +21,6 @@
 namespace {
 
 using namespace zqtest;
-
-QString Socket()
-{
-    return Scratch().filePath("line-1002.sock");
-}
 
 bool IsFifo(const QString& path)
 {
@@ -294,7 +290,7 @@ TEST(HeadlessSignals, TimeOutOrSignalKeepsTheRecordingAndClosesTheLine)
         EXPECT_TRUE(r.out.contains("Recorded 0.0 s to " + path)) << r.out.join('\n').toStdString();
         Wav wav;
         EXPECT_TRUE(ReadWav(path, wav));
-        EXPECT_FALSE(QFileInfo::exists(Socket()));
+        EXPECT_FALSE(zqtest::LineListens("1002"));
     }
     for (const int number : { SIGINT, SIGTERM }) {
         SCOPED_TRACE(number);
@@ -303,7 +299,7 @@ TEST(HeadlessSignals, TimeOutOrSignalKeepsTheRecordingAndClosesTheLine)
         waiting.start(Program(), { "--wait", "--record", path, "--timeout", "120" });
         ASSERT_TRUE(waiting.waitForStarted());
         ASSERT_TRUE(zqtest::WaitUntil(
-            [&] { return QFileInfo::exists(Socket()) || waiting.state() == QProcess::NotRunning; }));
+            [&] { return zqtest::LineListens("1002") || waiting.state() == QProcess::NotRunning; }));
         QProcess caller;
         if (number == SIGTERM) {
             // In the middle of a call: the caller speaks for a long while.
@@ -348,7 +344,7 @@ TEST(HeadlessSignals, TimeOutOrSignalKeepsTheRecordingAndClosesTheLine)
             EXPECT_TRUE(
                 QString::fromLocal8Bit(caller.readAllStandardOutput()).contains("hung up by the far end"));
         }
-        EXPECT_FALSE(QFileInfo::exists(Socket()));
+        EXPECT_FALSE(zqtest::LineListens("1002"));
     }
 }
 

@@ -3,10 +3,10 @@
 // and the command line's own answers.
 #include "eventwait.h"
 #include "headlessoptions.h"
+#include "linelistens.h"
 #include "mainfrm.h"
 #include "programrun.h"
 #include "registry.h"
-#include "simsocket.h"
 
 #include <gtest/gtest.h>
 
@@ -145,22 +145,6 @@ TEST(Headless, OptionsThatDoNotGoTogetherFail)
 
 namespace {
 
-// Whether a program waits on number, found by calling its line's socket.
-// The waiting program drops a caller that says nothing.
-bool LineListens(const std::string& number)
-{
-    const std::string name = zq::sim::WaitingLineSocketName(number);
-    sockaddr_un addr {};
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path + 1, name.data(), std::min(name.size(), sizeof addr.sun_path - 1));
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const bool reached = connect(fd, reinterpret_cast<sockaddr*>(&addr),
-                             socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size()))
-        == 0;
-    close(fd);
-    return reached;
-}
-
 // Two runs of the program, one waiting on line 2 and recording, the other
 // calling it from line 1: the call crosses between the programs.
 TEST(Headless, ACallFromAnotherRunIsAnsweredAndRecorded)
@@ -172,9 +156,9 @@ TEST(Headless, ACallFromAnotherRunIsAnsweredAndRecorded)
     waiting.start();
     ASSERT_TRUE(waiting.waitForStarted());
     // The waiting run is reachable once its line listens.
-    ASSERT_TRUE(
-        zqtest::WaitUntil([&] { return LineListens("1002") || waiting.state() == QProcess::NotRunning; }));
-    ASSERT_TRUE(LineListens("1002")) << waiting.readAllStandardError().toStdString();
+    ASSERT_TRUE(zqtest::WaitUntil(
+        [&] { return zqtest::LineListens("1002") || waiting.state() == QProcess::NotRunning; }));
+    ASSERT_TRUE(zqtest::LineListens("1002")) << waiting.readAllStandardError().toStdString();
 
     const ProgramRun caller = RunProgram({ "--device", "Simulated line 1", "--call", "1002", "--text",
         "Hello from the other program.", "--timeout", "60" });
@@ -192,7 +176,7 @@ TEST(Headless, ACallFromAnotherRunIsAnsweredAndRecorded)
     ASSERT_TRUE(ReadWav(wavPath, wav));
     EXPECT_GT(wav.Seconds(), 1.0);
     EXPECT_GT(Rms(wav.samples), 100.0);
-    EXPECT_FALSE(LineListens("1002")); // gone with the wait
+    EXPECT_FALSE(zqtest::LineListens("1002")); // gone with the wait
 }
 
 } // namespace

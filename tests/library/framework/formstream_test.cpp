@@ -141,7 +141,7 @@ TEST_F(FormStream, TextsWithoutAFormOrWithHugeCharacterCodesAreReadErrors)
     for (const char* bad : { "", "\n  // only a comment\n\n", "object A: TA\n  S = #99999999999\nend\n",
              "object A: TA\n  S = #256\nend\n" })
         EXPECT_THROW(ParseForm(bad), EReadError) << bad;
-    EXPECT_EQ(ParseForm("object A: TA\n  S = #0065\nend\n").properties[0].value.text, "A");
+    EXPECT_EQ(ParseForm("object A: TA\n  S = 'A'#0066\nend\n").properties[0].value.text, "AB");
 }
 
 TEST_F(FormStream, MistakesNameTheirLine)
