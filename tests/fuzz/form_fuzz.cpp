@@ -55,6 +55,7 @@ bool SameValue(const TFormValue& a, const TFormValue& b)
     case TFormValue::Kind::Ident:
         return a.text == b.text;
     case TFormValue::Kind::Set:
+    case TFormValue::Kind::List:
         return a.members == b.members;
     case TFormValue::Kind::Boolean:
         return a.boolean == b.boolean;
