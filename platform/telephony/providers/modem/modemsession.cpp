@@ -16,7 +16,6 @@ using Clock = std::chrono::steady_clock;
 constexpr DWORD kMaxDword = 0xFFFFFFFFu;
 constexpr int kCommandMs = 3000;
 constexpr int kStreamEndMs = 30000; // what the modem still buffers may take this long to play
-constexpr size_t kChunkSamples = 160; // 20 ms
 
 ModemResult resultOf(const AtLine& l)
 {
