@@ -7,6 +7,7 @@
 #include "mainfrm.h"
 #include "programrun.h"
 #include "registry.h"
+#include "scratchstore.h"
 
 #include <gtest/gtest.h>
 
@@ -38,16 +39,7 @@ public:
     void SetUp() override
     {
         ASSERT_TRUE(Scratch().isValid());
-        setenv("ZQ_REGISTRY_FILE", Scratch().filePath("registry.json").toLocal8Bit().constData(), 1);
-        setenv("ZQ_WAVE_OUT_PCM",
-            ("file:\"" + Scratch().filePath("speakers.raw") + "\",raw").toLocal8Bit().constData(), 1);
-        HKEY k = nullptr;
-        RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\zqcomm\\Telephony\\Simulated", 0, nullptr, 0,
-            KEY_ALL_ACCESS, nullptr, &k, nullptr);
-        const DWORD ringMs = 20;
-        RegSetValueEx(
-            k, "RingIntervalMs", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&ringMs), sizeof ringMs);
-        RegCloseKey(k);
+        zqtest::UseScratchStoreWithFastRings(Scratch());
     }
 };
 [[maybe_unused]] ::testing::Environment* const kOwnRegistry
