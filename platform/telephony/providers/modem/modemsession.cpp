@@ -378,16 +378,26 @@ ModemResult ModemSession::doOpen(const ModemSettings& settings, const std::strin
     }
     voice_ = false;
     if (voice) {
+        // A modem that stops answering here is not a data-only modem: the
+        // timeout fails the start like any other, instead of leaving a line
+        // that refuses every voice call.
         std::vector<std::string> formats;
-        if (exchange("+FCLASS=8", kCommandMs) == ModemResult::Ok
-            && exchange("+VSM=?", kCommandMs, &formats) == ModemResult::Ok) {
+        r = exchange("+FCLASS=8", kCommandMs);
+        if (r == ModemResult::Ok)
+            r = exchange("+VSM=?", kCommandMs, &formats);
+        if (r == ModemResult::Timeout)
+            return r;
+        if (r == ModemResult::Ok) {
             format_ = chooseVoiceFormat(formats);
-            if (format_.coding != SampleCoding::None
-                && exchange("+VSM=" + std::to_string(format_.id) + ",8000", kCommandMs) == ModemResult::Ok) {
+            r = format_.coding == SampleCoding::None
+                ? ModemResult::Error
+                : exchange("+VSM=" + std::to_string(format_.id) + ",8000", kCommandMs);
+            if (r == ModemResult::Timeout)
+                return r;
+            if (r == ModemResult::Ok)
                 voice_ = true;
-            } else {
+            else
                 log("The modem on " + path_ + " offers no sample format that is understood here.");
-            }
         }
         if (voice_ && setting("+VCID=1", "caller id") == ModemResult::Timeout)
             return ModemResult::Timeout;

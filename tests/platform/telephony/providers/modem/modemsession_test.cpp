@@ -242,6 +242,12 @@ TEST(ModemSession, AModemThatStopsAnsweringGoesOutOfService)
     Session a(silent.device());
     EXPECT_EQ(openSession(a), ModemResult::Timeout);
 
+    // Silent while its voice class is set up: no start, rather than a line
+    // that takes itself for data only.
+    ModemSimProcess voiceless("on AT+VSM=?: mute\n");
+    Session v(voiceless.device());
+    EXPECT_EQ(openSession(v), ModemResult::Timeout);
+
     ModemSimProcess sim("after AT+VCID=1: mute\n");
     Session s(sim.device());
     ASSERT_EQ(openSession(s), ModemResult::Ok);
