@@ -34,23 +34,6 @@ protected:
         });
         t.join();
     }
-    std::vector<LineMsg> Messages(DWORD msg)
-    {
-        std::vector<LineMsg> out;
-        for (const LineMsg& m : MessageLog::Get().All())
-            if (m.msg == msg)
-                out.push_back(m);
-        return out;
-    }
-    bool WaitMessage(DWORD msg, DWORD_PTR p1)
-    {
-        return zqtest::WaitUntil([&] {
-            for (const LineMsg& m : Messages(msg))
-                if (m.p1 == p1)
-                    return true;
-            return false;
-        });
-    }
     HCALL DialConnected(HLINE line, DWORD media = LINEMEDIAMODE_INTERACTIVEVOICE)
     {
         fake::Current()->statesAfterDial = { { LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE } };

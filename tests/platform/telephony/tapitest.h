@@ -124,6 +124,24 @@ protected:
         EXPECT_EQ(lineOpen(app_, device, &line, version_, 0, instance, privileges, media, nullptr), 0);
         return line;
     }
+    // The messages of one kind, to any instance.
+    std::vector<LineMsg> Messages(DWORD msg)
+    {
+        std::vector<LineMsg> out;
+        for (const LineMsg& m : MessageLog::Get().All())
+            if (m.msg == msg)
+                out.push_back(m);
+        return out;
+    }
+    bool WaitMessage(DWORD msg, DWORD_PTR p1)
+    {
+        return zqtest::WaitUntil([&] {
+            for (const LineMsg& m : Messages(msg))
+                if (m.p1 == p1)
+                    return true;
+            return false;
+        });
+    }
     // Dials from line and waits for the reply; the call handle, or 0.
     HCALL Dial(HLINE line, const char* number, DWORD media = LINEMEDIAMODE_INTERACTIVEVOICE)
     {

@@ -257,10 +257,8 @@ ModemSettings ModemLine::Settings() const
     return s;
 }
 
-LONG ModemLine::Open()
+std::string ModemLine::UserInit() const
 {
-    if (open_)
-        return 0;
     std::string userInit = info_.userInit;
     HKEY key = nullptr;
     if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, info_.registryKey.c_str(), 0, KEY_QUERY_VALUE, &key)
@@ -268,9 +266,16 @@ LONG ModemLine::Open()
         userInit = ReadString(key, "UserInit");
         RegCloseKey(key);
     }
+    return userInit;
+}
+
+LONG ModemLine::Open()
+{
+    if (open_)
+        return 0;
     auto result = std::make_shared<std::promise<ModemResult>>();
     auto future = result->get_future();
-    session_->open(Settings(), userInit, [result](ModemResult r) { result->set_value(r); });
+    session_->open(Settings(), UserInit(), [result](ModemResult r) { result->set_value(r); });
     // The session never waits for the service lock, so waiting here with it
     // held cannot deadlock; the wait is bounded all the same.
     if (future.wait_for(kOpenWait) != std::future_status::ready) {
@@ -303,6 +308,71 @@ void ModemLine::Close()
     }
     audio_->SetConnected(false);
     session_->close();
+    open_ = false;
+    detection_ = 0;
+}
+
+void ModemLine::PortPresent(bool present)
+{
+    if (present == !portGone_)
+        return;
+    portGone_ = !present;
+    if (!present) {
+        if (call_)
+            EndCall(call_, LINEDISCONNECTMODE_UNAVAIL);
+        if (!outOfService_) {
+            Log(info_.name + ": " + info_.device + " is gone. The line is out of service.");
+            outOfService_ = true;
+            sink_->LineInService(this, false);
+        }
+        return;
+    }
+    if (!open_) {
+        // The next open initialises the modem.
+        if (outOfService_) {
+            outOfService_ = false;
+            sink_->LineInService(this, true);
+        }
+        return;
+    }
+    // Open while it was away: the port is opened and the modem initialised
+    // again, and the line is back once that succeeded.
+    session_->close();
+    std::weak_ptr<bool> alive = alive_;
+    session_->open(Settings(), UserInit(), [this, alive](ModemResult r) {
+        Later([this, alive, r] {
+            if (!alive.lock() || !open_ || portGone_)
+                return;
+            if (r == ModemResult::PortFailed) {
+                // The old port still dying, or the new one not ready yet:
+                // the watch tries again next time round.
+                portGone_ = true;
+                return;
+            }
+            if (r != ModemResult::Ok) {
+                Log(info_.name + ": the line cannot be opened (" + describe(r) + ").");
+                return;
+            }
+            Log(info_.name + ": " + info_.device + " is back. The line is in service.");
+            if (outOfService_) {
+                outOfService_ = false;
+                sink_->LineInService(this, true);
+            }
+        });
+    });
+}
+
+void ModemLine::Retire()
+{
+    if (call_)
+        EndCall(call_, LINEDISCONNECTMODE_UNAVAIL);
+    if (ringTimer_) {
+        sink_->CancelTimer(ringTimer_);
+        ringTimer_ = 0;
+    }
+    audio_->SetConnected(false);
+    if (open_)
+        session_->close();
     open_ = false;
     detection_ = 0;
 }
@@ -560,6 +630,9 @@ void ModemLine::HandleEvent(const ModemEvent& e)
         break;
     case ModemEvent::OutOfService:
         Log(info_.name + ": " + e.text + " The line is out of service.");
+        // The watch of the ports opens it again once the port is there.
+        if (e.portLost)
+            portGone_ = true;
         if (call_)
             EndCall(call_, LINEDISCONNECTMODE_UNAVAIL);
         if (!outOfService_) {

@@ -108,12 +108,19 @@ public:
     void Answer(const std::shared_ptr<ModemCall>& call, DWORD requestId);
     void StartVoice();
     const ModemInfo& Info() const { return info_; }
+    // Under the service lock, from the provider's watch of the ports: the
+    // port vanished (unplugged) or is back (plugged in again).
+    void PortPresent(bool present);
+    // Under the service lock: the modem left the class. Its call ends and
+    // the port is released; the provider reports the line removed.
+    void Retire();
 
 private:
     void OnEvent(const ModemEvent& e); // session thread
     void HandleEvent(const ModemEvent& e); // dispatcher, lock held
     void Later(std::function<void()> fn) { dispatcher_->Post(std::move(fn)); }
     ModemSettings Settings() const;
+    std::string UserInit() const;
     void VoiceLoop();
     void LoadDevConfig();
     void SaveDevConfig();
@@ -127,6 +134,7 @@ private:
     bool portLent_ = false;
     bool open_ = false;
     bool outOfService_ = false;
+    bool portGone_ = false;
     DWORD detection_ = 0;
     std::shared_ptr<ModemCall> call_;
     bool voiceRunning_ = false; // a play or record job is queued or running
@@ -138,7 +146,10 @@ private:
 // The modems of the registry's modem class, and those found on serial ports
 // when asked to scan.
 std::vector<ModemInfo> FindModems();
-// The modems of the class as they are now, without looking at the ports.
+// The modems of the class as they are now whose ports are there, without
+// asking the ports anything.
 std::vector<ModemInfo> ListModems();
+// All modems of the class, their ports there or not.
+std::vector<ModemInfo> ListClassModems();
 
 } // namespace zq::modem

@@ -39,10 +39,12 @@ std::string DevicePath(const std::string& attachedTo)
     return "/dev/" + attachedTo;
 }
 
-// What udev knows of a port: its model, and whether it looks like a modem.
-std::string UdevModel(const std::string& device, bool& candidate)
+// What udev knows of a port: its model, the device's serial identity, and
+// whether it looks like a modem.
+std::string UdevModel(const std::string& device, bool& candidate, std::string& identity)
 {
     candidate = false;
+    identity.clear();
     struct stat st { };
     if (stat(device.c_str(), &st) != 0)
         return {};
@@ -53,6 +55,8 @@ std::string UdevModel(const std::string& device, bool& candidate)
         if (line.rfind("E:ID_MODEL_FROM_DATABASE=", 0) == 0
             || (model.empty() && line.rfind("E:ID_MODEL=", 0) == 0))
             model = line.substr(line.find('=') + 1);
+        if (line.rfind("E:ID_SERIAL=", 0) == 0)
+            identity = line.substr(line.find('=') + 1);
         if (line == "E:ID_MM_CANDIDATE=1" || line.rfind("E:ID_MODEM", 0) == 0)
             candidate = true;
     }
@@ -100,6 +104,8 @@ std::string Probe(const std::string& device)
     return name.empty() ? "Modem" : name;
 }
 
+constexpr const char* kAskedPortsKey = "SOFTWARE\\zqcomm\\Telephony\\Modem\\AskedPorts";
+
 // The serial ports a modem may sit on: USB modems and adapters. Built-in
 // UARTs (ttyS*) exist whether or not anything is attached, so they are only
 // used when listed in the modem class.
@@ -134,12 +140,28 @@ void ScanPorts()
     }
     closedir(dir);
     std::sort(ports.begin(), ports.end());
+    // Ports asked before, with what was plugged into them then (udev's
+    // serial identity, then a line end, so that a port asked while udev knew
+    // nothing is told from one never asked): a port is asked again only when
+    // another device sits on it.
+    HKEY asked = nullptr;
+    RegCreateKeyEx(HKEY_LOCAL_MACHINE, kAskedPortsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &asked, nullptr);
     for (const std::string& port : ports) {
         if (std::find(known.begin(), known.end(), port) != known.end())
             continue;
         bool candidate = false;
-        std::string model = UdevModel(port, candidate);
+        std::string identity;
+        std::string model = UdevModel(port, candidate, identity);
+        const std::string askedWith = asked ? ReadString(asked, port.c_str()) : std::string();
+        if (asked && askedWith == identity + "\n")
+            continue;
         const std::string answer = Probe(port);
+        if (asked) {
+            const std::string value = identity + "\n";
+            RegSetValueEx(asked, port.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                DWORD(value.size() + 1));
+        }
         if (answer.empty()) {
             OutputDebugString("Modem: nothing answers on " + port + ".");
             continue;
@@ -148,46 +170,114 @@ void ScanPorts()
             model = answer;
         telephony::PublishModemLine(model + " (" + port.substr(5) + ")", port.substr(5));
     }
+    if (asked)
+        RegCloseKey(asked);
 }
+
+bool PortPresent(const std::string& device)
+{
+    struct stat st { };
+    return stat(device.c_str(), &st) == 0;
+}
+
+bool SameModem(const ModemInfo& a, const ModemInfo& b)
+{
+    return a.subkey == b.subkey && a.name == b.name && a.device == b.device;
+}
+
+// How often the class and the ports are looked at while the provider runs.
+constexpr DWORD kWatchMs = 1000;
 
 class ModemProvider : public telephony::Provider {
 public:
     std::string Name() const override { return "Modems"; }
     std::vector<telephony::ProviderLine*> Start(telephony::ServiceSink* sink) override
     {
+        sink_ = sink;
         dispatcher_ = std::make_unique<Dispatcher>();
         std::vector<telephony::ProviderLine*> out;
-        DWORD index = 0;
-        started_ = FindModems();
-        for (const ModemInfo& m : started_) {
-            lines_.push_back(std::make_unique<ModemLine>(m, index++, sink, dispatcher_.get()));
+        for (const ModemInfo& m : FindModems()) {
+            lines_.push_back(std::make_unique<ModemLine>(m, nextIndex_++, sink, dispatcher_.get()));
             out.push_back(lines_.back().get());
         }
+        std::lock_guard<std::recursive_mutex> lock(telephony::ServiceLock());
+        watch_ = sink_->StartTimer(kWatchMs, [this] { Watch(); });
         return out;
     }
     void Stop() override
     {
+        {
+            std::lock_guard<std::recursive_mutex> lock(telephony::ServiceLock());
+            if (watch_)
+                sink_->CancelTimer(watch_);
+            watch_ = 0;
+        }
         lines_.clear();
+        retired_.clear();
         dispatcher_.reset();
     }
-    // A modem added to or removed from the class, or moved to another port.
+    // Changes the watch has not taken in yet: the service may start the
+    // provider afresh when no application is registered.
     bool SettingsChanged() const override
     {
-        const std::vector<ModemInfo> now = ListModems();
-        if (now.size() != started_.size())
+        std::vector<ModemInfo> want;
+        for (const ModemInfo& m : ListClassModems())
+            if (Line(m) || PortPresent(m.device))
+                want.push_back(m);
+        if (want.size() != lines_.size())
             return true;
-        for (size_t i = 0; i < now.size(); ++i) {
-            if (now[i].name != started_[i].name || now[i].device != started_[i].device
-                || now[i].subkey != started_[i].subkey)
+        for (const ModemInfo& m : want)
+            if (!Line(m))
                 return true;
-        }
         return false;
     }
 
 private:
-    std::vector<ModemInfo> started_;
+    ModemLine* Line(const ModemInfo& m) const
+    {
+        for (const auto& line : lines_)
+            if (SameModem(line->Info(), m))
+                return line.get();
+        return nullptr;
+    }
+    // With the service lock held, on the service's timer thread: a modem
+    // that left the class (or moved to another port) is removed, a port that
+    // vanished or came back takes its line out of service or back, and a
+    // modem of the class whose port is there becomes a new line.
+    void Watch()
+    {
+        const std::vector<ModemInfo> now = ListClassModems();
+        for (auto it = lines_.begin(); it != lines_.end();) {
+            const ModemInfo& info = (*it)->Info();
+            const auto same = std::find_if(
+                now.begin(), now.end(), [&](const ModemInfo& m) { return SameModem(m, info); });
+            if (same == now.end()) {
+                (*it)->Retire();
+                sink_->LineRemoved(it->get());
+                // Destroyed at Stop: destroying a line waits for its
+                // session's thread, which is not done under the lock.
+                retired_.push_back(std::move(*it));
+                it = lines_.erase(it);
+                continue;
+            }
+            (*it)->PortPresent(PortPresent(info.device));
+            ++it;
+        }
+        for (const ModemInfo& m : now) {
+            if (Line(m) || !PortPresent(m.device))
+                continue;
+            lines_.push_back(std::make_unique<ModemLine>(m, nextIndex_++, sink_, dispatcher_.get()));
+            sink_->LineAdded(lines_.back().get());
+        }
+        watch_ = sink_->StartTimer(kWatchMs, [this] { Watch(); });
+    }
+
+    telephony::ServiceSink* sink_ = nullptr;
     std::unique_ptr<Dispatcher> dispatcher_;
     std::vector<std::unique_ptr<ModemLine>> lines_;
+    std::vector<std::unique_ptr<ModemLine>> retired_;
+    DWORD nextIndex_ = 0;
+    telephony::TimerId watch_ = 0;
 };
 
 } // namespace
@@ -201,6 +291,16 @@ std::vector<ModemInfo> FindModems()
 }
 
 std::vector<ModemInfo> ListModems()
+{
+    std::vector<ModemInfo> out;
+    for (const ModemInfo& m : ListClassModems())
+        // A modem whose port is not there (unplugged) is not offered.
+        if (PortPresent(m.device))
+            out.push_back(m);
+    return out;
+}
+
+std::vector<ModemInfo> ListClassModems()
 {
     std::vector<ModemInfo> out;
     HKEY cls = nullptr;
@@ -222,9 +322,7 @@ std::vector<ModemInfo> ListModems()
         m.registryKey = std::string(kModemClassKey) + "\\" + sub;
         m.subkey = sub;
         RegCloseKey(k);
-        // A modem whose port is not there (unplugged) is not offered.
-        struct stat st { };
-        if (!m.name.empty() && !m.device.empty() && stat(m.device.c_str(), &st) == 0)
+        if (!m.name.empty() && !m.device.empty())
             out.push_back(m);
     }
     RegCloseKey(cls);

@@ -141,13 +141,14 @@ void ModemSession::log(const std::string& text)
     emit(e);
 }
 
-void ModemSession::outOfService(const std::string& why)
+void ModemSession::outOfService(const std::string& why, bool portLost)
 {
     if (failed_)
         return;
     failed_ = true;
     ModemEvent e(ModemEvent::OutOfService);
     e.text = why;
+    e.portLost = portLost;
     emit(e);
 }
 
@@ -157,7 +158,7 @@ bool ModemSession::writeAll(const void* data, size_t size)
         return false;
     DWORD written = 0;
     if (!WriteFile(port_, data, static_cast<DWORD>(size), &written, nullptr) || written != size) {
-        outOfService("The modem on " + path_ + " takes no more data.");
+        outOfService("The modem on " + path_ + " takes no more data.", true);
         return false;
     }
     return true;
@@ -172,7 +173,7 @@ bool ModemSession::readSome(std::vector<uint8_t>& out, bool wait)
         DWORD errors = 0;
         COMSTAT st;
         if (!ClearCommError(port_, &errors, &st)) {
-            outOfService("The modem on " + path_ + " went away.");
+            outOfService("The modem on " + path_ + " went away.", true);
             return false;
         }
         if (st.cbInQue == 0)
@@ -183,7 +184,7 @@ bool ModemSession::readSome(std::vector<uint8_t>& out, bool wait)
     DWORD got = 0;
     // The port's time-outs make this wait at most 50 ms for a first byte.
     if (!ReadFile(port_, buf, count, &got, nullptr)) {
-        outOfService("The modem on " + path_ + " went away.");
+        outOfService("The modem on " + path_ + " went away.", true);
         return false;
     }
     out.insert(out.end(), buf, buf + got);

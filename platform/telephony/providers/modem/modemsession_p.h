@@ -61,6 +61,7 @@ struct ModemEvent {
     int count = 0;
     char digit = 0;
     std::string number, name, text;
+    bool portLost = false; // OutOfService: the port itself failed (unplugged)
 };
 
 class ModemSession {
@@ -107,7 +108,7 @@ private:
     void run();
     void emit(ModemEvent e);
     void log(const std::string& text);
-    void outOfService(const std::string& why);
+    void outOfService(const std::string& why, bool portLost = false);
 
     // Port access, on the session's thread only.
     bool writeAll(const void* data, size_t size);

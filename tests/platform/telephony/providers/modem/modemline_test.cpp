@@ -240,3 +240,53 @@ TEST_F(ModemLineTest, ADataCallLendsThePortAndLeavesDataModeWhenItComesBack)
     EXPECT_TRUE(sim.waitLog("on hook"));
     ASSERT_TRUE(MessageLog::Get().WaitState(kInst1, LINECALLSTATE_DISCONNECTED));
 }
+
+// Modems plugged in and out while a program runs. The port is a link in the
+// test's folder, so a "plug" points it at a fresh simulator.
+TEST_F(ModemLineTest, ModemsComeAndGoWhileTheProgramRuns)
+{
+    ModemSimProcess first("");
+    Start(first);
+    const std::string port = dir_.filePath("ttyModem").toStdString();
+    auto plug = [&](const ModemSimProcess& sim) {
+        std::remove(port.c_str());
+        ASSERT_EQ(symlink(sim.device().c_str(), port.c_str()), 0);
+    };
+
+    // A second modem added to the class is a new line.
+    auto second = std::make_unique<ModemSimProcess>("");
+    plug(*second);
+    ASSERT_EQ(RegisterModem("0001", "ZQ Second Modem", port, ""), 0);
+    ASSERT_TRUE(WaitMessage(LINE_CREATE, numDevs_));
+    const DWORD added = numDevs_;
+    HLINE line = 0;
+    ASSERT_EQ(lineOpen(app_, added, &line, version_, 0, kInst2, LINECALLPRIVILEGE_NONE,
+                  LINEMEDIAMODE_INTERACTIVEVOICE, nullptr),
+        0);
+    EXPECT_TRUE(second->waitLog("> AT+FCLASS=8"));
+
+    // Unplugged: out of service; plugged in again: initialised and back.
+    second.reset();
+    ASSERT_TRUE(WaitMessage(LINE_LINEDEVSTATE, LINEDEVSTATE_OUTOFSERVICE));
+    HCALL refused = 0;
+    EXPECT_EQ(DWORD(lineMakeCall(line, &refused, "555", 0, nullptr)), LINEERR_RESOURCEUNAVAIL);
+    ModemSimProcess third("on ATD: wait 100; connect\n");
+    plug(third);
+    ASSERT_TRUE(WaitMessage(LINE_LINEDEVSTATE, LINEDEVSTATE_INSERVICE));
+    EXPECT_TRUE(third.waitLog("> AT+FCLASS=8"));
+    const HCALL call = Dial(line, "5551234");
+    ASSERT_TRUE(MessageLog::Get().WaitState(kInst2, LINECALLSTATE_CONNECTED));
+
+    // Taken out of the class: the call ends, the line is closed and removed.
+    HKEY cls = nullptr;
+    ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, kModemClassKey, 0, KEY_ALL_ACCESS, &cls), 0);
+    ASSERT_EQ(RegDeleteKey(cls, "0001"), 0);
+    RegCloseKey(cls);
+    ASSERT_TRUE(WaitMessage(LINE_REMOVE, added));
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return !Messages(LINE_CLOSE).empty(); }));
+    EXPECT_EQ(DWORD(lineClose(line)), LINEERR_INVALLINEHANDLE);
+    EXPECT_TRUE(third.waitLog("on hook"));
+    lineDeallocateCall(call);
+    // The first modem's line stayed where it was.
+    EXPECT_EQ(FindDevice(), device_);
+}
