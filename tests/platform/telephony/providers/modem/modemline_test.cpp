@@ -241,6 +241,47 @@ TEST_F(ModemLineTest, ADataCallLendsThePortAndLeavesDataModeWhenItComesBack)
     ASSERT_TRUE(MessageLog::Get().WaitState(kInst1, LINECALLSTATE_DISCONNECTED));
 }
 
+TEST_F(ModemLineTest, ADataCallInIsAnsweredInDataModeAndItsPortLent)
+{
+    ModemSimProcess sim("after AT+VCID=1: ring 10 every 400 cid 5551234\n");
+    Start(sim);
+    HLINE line = 0;
+    ASSERT_EQ(lineOpen(app_, device_, &line, version_, 0, kInst1, LINECALLPRIVILEGE_OWNER,
+                  LINEMEDIAMODE_DATAMODEM, nullptr),
+        0);
+    const HCALL in = WaitOffer(kInst1);
+    ASSERT_NE(in, 0u);
+    LONG result = -1;
+    ASSERT_TRUE(MessageLog::Get().WaitReply(lineAnswer(in, nullptr, 0), &result));
+    EXPECT_EQ(result, 0);
+    ASSERT_TRUE(MessageLog::Get().WaitState(kInst1, LINECALLSTATE_CONNECTED));
+    // Answered as a data call: out of voice mode first.
+    EXPECT_TRUE(sim.waitLog("> AT+FCLASS=0"));
+    EXPECT_TRUE(sim.waitLog("answered"));
+    std::vector<char> block(4096);
+    auto* info = reinterpret_cast<LINECALLINFO*>(block.data());
+    info->dwTotalSize = DWORD(block.size());
+    ASSERT_EQ(lineGetCallInfo(in, info), 0);
+    EXPECT_EQ(info->dwRate, 33600u);
+    EXPECT_EQ(info->dwMediaMode, DWORD(LINEMEDIAMODE_DATAMODEM));
+
+    VarBlock id;
+    ASSERT_EQ(lineGetID(line, 0, 0, LINECALLSELECT_LINE, id.Var(), "comm/datamodem"), 0);
+    const HANDLE port = HANDLE(id.Dword(0));
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    DWORD n = 0;
+    ASSERT_TRUE(WriteFile(port, "ping", 4, &n, nullptr));
+    COMMTIMEOUTS t {};
+    t.ReadTotalTimeoutConstant = 20000;
+    SetCommTimeouts(port, &t);
+    char buf[4] = {};
+    ASSERT_TRUE(ReadFile(port, buf, 4, &n, nullptr));
+    EXPECT_EQ(std::string(buf, n), "ping");
+    EXPECT_TRUE(CloseHandle(port));
+    EXPECT_TRUE(sim.waitLog("on hook"));
+    ASSERT_TRUE(MessageLog::Get().WaitState(kInst1, LINECALLSTATE_DISCONNECTED));
+}
+
 // Modems plugged in and out while a program runs. The port is a link in the
 // test's folder, so a "plug" points it at a fresh simulator.
 TEST_F(ModemLineTest, ModemsComeAndGoWhileTheProgramRuns)
