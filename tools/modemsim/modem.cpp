@@ -11,6 +11,15 @@ namespace zq::tools {
 
 namespace {
 
+// A rule names the start of the commands it answers ("D" for every dial);
+// a query ("+VTR=?") is only answered by a rule that asks it.
+bool Matches(const SimRule& rule, const std::string& command)
+{
+    if (command.rfind(rule.command, 0) != 0)
+        return false;
+    return command.back() != '?' || rule.command.find('?') != std::string::npos;
+}
+
 constexpr uint8_t DLE = 0x10;
 constexpr uint8_t ETX = 0x03;
 constexpr uint8_t CAN = 0x18;
@@ -340,7 +349,7 @@ void SimModem::commandLine(const std::string& raw)
     for (const std::string& c : cmds) {
         const SimRule* rule = nullptr;
         for (const SimRule& r : script_.rules) {
-            if (r.kind == SimRule::On && c.rfind(r.command, 0) == 0) {
+            if (r.kind == SimRule::On && Matches(r, c)) {
                 rule = &r;
                 break;
             }
@@ -375,7 +384,7 @@ void SimModem::commandLine(const std::string& raw)
         if (r.kind != SimRule::After)
             continue;
         for (const std::string& c : cmds) {
-            if (c.rfind(r.command, 0) == 0) {
+            if (Matches(r, c)) {
                 startSequence(r.actions);
                 break;
             }
@@ -544,6 +553,8 @@ int SimModem::execute(const std::string& cmd)
         }
         return 0;
     }
+    if (name == "+VTR" && !script_.duplex)
+        return 1;
     if (name == "+VTX" || name == "+VRX" || name == "+VTR") {
         if (fclass_ != 8 || vsm_ == 0 || rest == "=?" || rest == "?")
             return rest.empty() ? 1 : 0;

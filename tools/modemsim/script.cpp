@@ -91,6 +91,10 @@ bool parseSimScript(const std::string& text, SimScript& script, std::string& err
                 script.formats.push_back(trim(f));
             continue;
         }
+        if (line == "duplex") {
+            script.duplex = true;
+            continue;
+        }
         if (line.rfind("info ", 0) == 0) {
             script.info = trim(line.substr(5));
             continue;

@@ -4,10 +4,15 @@
 //   # a comment
 //   formats 16,8,ulaw,alaw       sample formats AT+VSM=? offers (default: all)
 //   info Sim Voice Modem 1.0     what ATI answers
+//   duplex                       offers full duplex (AT+VTR); without it the
+//                                modem plays or records, one at a time
 //   error &K3                    ERROR to any command line holding a command
 //                                that starts so (letters compared in any case)
 //   start: <actions>             runs once at start
 //   on <command>: <actions>      instead of the modem's own answer to it
+//                                (<command> is the start of the commands
+//                                meant; a query ending in ? only matches a
+//                                rule that has the ?)
 //   after <command>: <actions>   after the modem's own answer to it
 //
 // Actions, separated by ';', run one after the other:
@@ -43,6 +48,7 @@ struct SimRule {
 struct SimScript {
     std::vector<std::string> formats { "16", "8", "ulaw", "alaw" };
     std::string info = "ZQ simulated voice modem";
+    bool duplex = false;
     std::vector<std::string> errors; // upper case
     std::vector<SimRule> rules;
 };

@@ -668,9 +668,14 @@ void ModemLine::VoiceLoop()
                 VoiceLoop();
         });
     };
-    // A voice modem either plays or records: it records (and so hears the
-    // far end's digits and hang-up) until something is to be played.
     auto audio = audio_;
+    if (session_->duplexCapable()) {
+        session_->duplex([audio](std::vector<int16_t>& v) { return audio->Take(v, 160); },
+            [audio](const int16_t* p, size_t n) { audio->Put(p, n); }, again);
+        return;
+    }
+    // A half-duplex modem either plays or records: it records (and so hears
+    // the far end's digits and hang-up) until something is to be played.
     if (audio_->HasSamples()) {
         session_->play([audio](std::vector<int16_t>& v) { return audio->Take(v, 160); }, again);
         return;

@@ -15,6 +15,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr DWORD kMaxDword = 0xFFFFFFFFu;
 constexpr int kCommandMs = 3000;
+constexpr size_t kDuplexChunkSamples = 160; // 20 ms
+constexpr uint64_t kDuplexLeadSamples = 1600; // 200 ms ahead of the line's clock
 constexpr int kStreamEndMs = 30000; // what the modem still buffers may take this long to play
 
 ModemResult resultOf(const AtLine& l)
@@ -399,6 +401,14 @@ ModemResult ModemSession::doOpen(const ModemSettings& settings, const std::strin
                 voice_ = true;
             else
                 log("The modem on " + path_ + " offers no sample format that is understood here.");
+        }
+        // Full duplex (play and record at once) where the modem offers it.
+        duplex_ = false;
+        if (voice_) {
+            r = exchange("+VTR=?", kCommandMs);
+            if (r == ModemResult::Timeout)
+                return r;
+            duplex_ = r == ModemResult::Ok;
         }
         if (voice_ && setting("+VCID=1", "caller id") == ModemResult::Timeout)
             return ModemResult::Timeout;
@@ -807,6 +817,11 @@ ModemResult ModemSession::doRecord(const PushFn& push)
         if (!readStream(raw, true))
             return ModemResult::PortFailed;
     }
+    return awaitStreamEnd(rest, farEnd);
+}
+
+ModemResult ModemSession::awaitStreamEnd(std::vector<uint8_t> rest, bool farEnd)
+{
     // What follows DLE ETX is the command state's OK.
     parser_.reset();
     const auto okDeadline = Clock::now() + std::chrono::milliseconds(kCommandMs);
@@ -826,6 +841,91 @@ ModemResult ModemSession::doRecord(const PushFn& push)
         if (!readSome(rest, true))
             return ModemResult::PortFailed;
     }
+}
+
+void ModemSession::duplex(PullFn pull, PushFn push, DoneFn done)
+{
+    stopVoice_ = false;
+    post([this, pull, push, done] {
+        const ModemResult r = doDuplex(pull, push);
+        if (done)
+            done(r);
+    });
+}
+
+ModemResult ModemSession::doDuplex(const PullFn& pull, const PushFn& push)
+{
+    if (!voice_ || !duplex_)
+        return ModemResult::Refused;
+    ModemResult r = exchange("+VTR", kCommandMs);
+    if (r != ModemResult::Connect) {
+        if (r == ModemResult::Timeout)
+            outOfService("The modem on " + path_ + " stopped answering.");
+        return r == ModemResult::Ok ? ModemResult::Error : r;
+    }
+    DleDecoder decoder;
+    std::vector<uint8_t> raw(carry_);
+    carry_.clear();
+    std::vector<uint8_t> samples, coded, wire, rest;
+    std::vector<DleCode> codes;
+    std::vector<int16_t> pcm, chunk;
+    bool ended = false, farEnd = false, askedToEnd = false;
+    auto deadline = Clock::time_point::max();
+    const size_t unit = format_.bytesPerSample();
+    // The modem plays at its own clock and must never run dry: what the
+    // program has not given yet is sent as silence, kept a little ahead of
+    // the line's clock (the modem's flow control holds the rest back).
+    const auto start = Clock::now();
+    uint64_t sent = 0;
+    while (!ended) {
+        codes.clear();
+        const size_t taken = decoder.decode(raw.data(), raw.size(), samples, codes);
+        rest.assign(raw.begin() + static_cast<long>(taken), raw.end());
+        raw.clear();
+        voiceEvents(codes, ended, farEnd);
+        const size_t whole = samples.size() / unit * unit;
+        if (whole > 0) {
+            pcm.clear();
+            decodeSamples(format_.coding, samples.data(), whole, pcm);
+            samples.erase(samples.begin(), samples.begin() + static_cast<long>(whole));
+            if (!askedToEnd)
+                push(pcm.data(), pcm.size());
+        }
+        if (ended)
+            break;
+        if ((stopVoice_ || farEnd || failed_) && !askedToEnd) {
+            if (failed_)
+                return ModemResult::PortFailed;
+            askedToEnd = true;
+            const uint8_t stop[] = { DLE, '^' };
+            if (!writeAll(stop, sizeof stop))
+                return ModemResult::PortFailed;
+            deadline = Clock::now() + std::chrono::milliseconds(kCommandMs);
+        }
+        if (Clock::now() > deadline) {
+            outOfService("The modem on " + path_ + " did not end the full-duplex stream.");
+            return ModemResult::Timeout;
+        }
+        const auto due = uint64_t(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count() * 8);
+        if (!askedToEnd && sent < due + kDuplexLeadSamples) {
+            chunk.clear();
+            pull(chunk);
+            if (chunk.empty())
+                chunk.assign(kDuplexChunkSamples, 0);
+            coded.clear();
+            wire.clear();
+            encodeSamples(format_.coding, chunk.data(), chunk.size(), coded);
+            dleEscape(coded.data(), coded.size(), wire);
+            if (!writeAll(wire.data(), wire.size()))
+                return ModemResult::PortFailed;
+            sent += chunk.size();
+        }
+        // Wait for the modem's samples only once enough is sent.
+        if (!readStream(raw, askedToEnd || sent >= due + kDuplexLeadSamples))
+            return ModemResult::PortFailed;
+    }
+    return awaitStreamEnd(rest, farEnd);
 }
 
 } // namespace zq::modem

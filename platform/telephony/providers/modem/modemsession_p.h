@@ -95,10 +95,14 @@ public:
     void portReturned();
     void play(PullFn pull, DoneFn done);
     void record(PushFn push, DoneFn done);
+    // Plays and records at once (AT+VTR) until stopVoice or the far end
+    // goes; silence is sent while pull has nothing.
+    void duplex(PullFn pull, PushFn push, DoneFn done);
     // End a play or a recording in progress early (safe from any thread).
     void stopVoice() { stopVoice_ = true; }
 
     bool voiceCapable() const { return voice_; }
+    bool duplexCapable() const { return duplex_; }
     uint32_t rate() const { return rate_; }
     HANDLE port() const { return port_; }
     VoiceFormat voiceFormat() const { return format_; }
@@ -124,6 +128,9 @@ private:
     ModemResult doDial(const std::string& number, bool voice);
     ModemResult doPlay(const PullFn& pull);
     ModemResult doRecord(const PushFn& push);
+    ModemResult doDuplex(const PullFn& pull, const PushFn& push);
+    // After the stream's DLE ETX: the modem's final result.
+    ModemResult awaitStreamEnd(std::vector<uint8_t> rest, bool farEnd);
     ModemResult doEndData();
     void voiceEvents(const std::vector<DleCode>& codes, bool& ended, bool& farEnd);
 
@@ -144,6 +151,7 @@ private:
     std::atomic<bool> lent_ { false };
     std::atomic<bool> stopVoice_ { false };
     std::atomic<bool> voice_ { false };
+    std::atomic<bool> duplex_ { false };
     std::atomic<uint32_t> rate_ { 0 };
     VoiceFormat format_;
     ModemSettings settings_;

@@ -203,6 +203,41 @@ TEST(ModemSession, IncomingCallWithCallerIdRecordedUntilTheCallerHangsUp)
     EXPECT_NE(it, got.end());
 }
 
+// A modem that offers full duplex plays and records in one stream: what is
+// played reaches the modem whole while the far end's memo and digits arrive.
+TEST(ModemSession, FullDuplexPlaysAndRecordsAtOnce)
+{
+    const std::vector<int16_t> memo = testSignal(8000);
+    ModemSimProcess sim("duplex\nafter AT+VTR: play; dtmf 1#; hangup\n", bytesOf(memo));
+    Session s(sim.device());
+    ASSERT_EQ(openSession(s), ModemResult::Ok);
+    EXPECT_TRUE(s.session.duplexCapable());
+    EXPECT_EQ(run([&](auto done) { s.session.dialVoice("5551234", done); }), ModemResult::Ok);
+
+    const std::vector<int16_t> signal = testSignal(4000);
+    size_t at = 0;
+    std::vector<int16_t> got;
+    EXPECT_EQ(run([&](auto done) {
+        s.session.duplex(
+            [&](std::vector<int16_t>& out) {
+                const size_t n = std::min<size_t>(160, signal.size() - at);
+                out.insert(out.end(), signal.begin() + at, signal.begin() + at + n);
+                at += n;
+                return at < signal.size();
+            },
+            [&](const int16_t* p, size_t n) { got.insert(got.end(), p, p + n); }, done);
+    }),
+        ModemResult::NoCarrier);
+    EXPECT_EQ(s.events.digits(), "1#");
+    EXPECT_NE(std::search(got.begin(), got.end(), memo.begin(), memo.end()), got.end());
+    const std::string recorded = sim.record();
+    const std::vector<uint8_t> rec(recorded.begin(), recorded.end()), want = bytesOf(signal);
+    EXPECT_NE(std::search(rec.begin(), rec.end(), want.begin(), want.end()), rec.end());
+    // One stream, never switched between playing and recording.
+    EXPECT_EQ(sim.log().find("VTX start"), std::string::npos);
+    EXPECT_EQ(sim.log().find("VRX start"), std::string::npos);
+}
+
 TEST(ModemSession, BusyAndRefusedNumbers)
 {
     ModemSimProcess sim("on ATD: ok; busy\n");
