@@ -176,12 +176,10 @@ public:
 
     bool SelectVoice(const QString& wanted, QString& error)
     {
-        if (wanted.isEmpty()) {
-            const int preferred = form->cbVoices->findText(kHeadlessDefaultVoice);
-            if (preferred >= 0)
-                form->cbVoices->setCurrentIndex(preferred);
+        // Without a choice the window's own stays: the first voice, which is
+        // ordered for the user's locale.
+        if (wanted.isEmpty())
             return true;
-        }
         bool numeric = false;
         int n = wanted.toInt(&numeric);
         if (!numeric) {
