@@ -110,9 +110,9 @@ public:
     // Called after every change of the flags above.
     std::function<void()> changed;
 
-    Side(const QString& name, const HeadlessOptions& o)
+    Side(const QString& name, const HeadlessOptions& o, TFormUse use = TFormUse::Window)
         : label(name)
-        , form(std::make_unique<TForm1>())
+        , form(std::make_unique<TForm1>(nullptr, use))
     {
         form->OnLogLine = [this](const QString& line) { LogLine(line); };
         TzqCommTAPI* line = form->zqCommTAPI1;
@@ -417,7 +417,7 @@ int ListDevices()
 
 int Speak(const HeadlessOptions& o)
 {
-    Side s({}, o);
+    Side s({}, o, TFormUse::SpeakingOnly);
     QString error;
     if (!s.SelectVoice(o.voice, error))
         return Fail(error);

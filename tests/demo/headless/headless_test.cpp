@@ -104,6 +104,24 @@ TEST(Headless, DemoCallDeliversTheSpokenMemoToTheAnsweringLine)
     EXPECT_GT(Rms(wav.samples), 100.0);
 }
 
+// Speaking to the speakers or a file needs no line: that form leaves the
+// device box unlinked, so the telephony service is never started for it.
+TEST(Headless, AFormThatOnlySpeaksLeavesTheLineAloneAndSpeaks)
+{
+    TForm1 window;
+    EXPECT_EQ(window.zqDeviceBox1->zqComm(), window.zqCommTAPI1);
+    EXPECT_GT(window.zqDeviceBox1->count(), 0);
+
+    TForm1 speaking(nullptr, TFormUse::SpeakingOnly);
+    EXPECT_EQ(speaking.zqDeviceBox1->zqComm(), nullptr);
+    EXPECT_EQ(speaking.zqDeviceBox1->count(), 0);
+    EXPECT_EQ(speaking.cbVoices->count(), window.cbVoices->count());
+    speaking.ComboBox1->setCurrentIndex(1);
+    speaking.Button4Click(speaking.Button4);
+    EXPECT_GT(speaking.zqSpeech1->RenderedBytes(), 0);
+    speaking.Button5Click(speaking.Button5);
+}
+
 TEST(Headless, HelpExitsZeroWithTheUsage)
 {
     const ProgramRun r = RunProgram({ "--help" });
