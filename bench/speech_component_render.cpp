@@ -13,9 +13,9 @@ namespace {
 
 constexpr int kRuns = 5;
 
-double RenderThroughComponent(TzqSpeech& speech, int64_t& bytes)
+zq::bench::Timing RenderThroughComponent(TzqSpeech& speech, int64_t& bytes)
 {
-    return zq::bench::Seconds([&] {
+    return zq::bench::Measure([&] {
         speech.PreparePlay();
         bytes = speech.RenderedBytes();
         speech.PlayFinished();
@@ -39,7 +39,8 @@ int main(int argc, char** argv)
     const std::string engineVoice = token->EngineVoice();
     std::printf("voice %s, output %d Hz %d-bit %s, fastest of %d runs each\n", engineVoice.c_str(),
         speech.Hz(), speech.Bits(), speech.Channels() == 1 ? "mono" : "stereo", kRuns);
-    std::printf("%-10s %10s %14s %12s %8s\n", "text", "speech s", "component s", "espeak-ng s", "ratio");
+    std::printf("%-10s %10s %14s %12s %8s %14s %12s %8s\n", "text", "speech s", "component s", "espeak-ng s",
+        "ratio", "component cpu", "espeak cpu", "ratio");
 
     const struct {
         const char* name;
@@ -56,10 +57,11 @@ int main(int argc, char** argv)
             int64_t bytes = 0;
             const auto result = zq::bench::Compare(
                 kRuns, [&] { return RenderThroughComponent(speech, bytes); }, joined, engineVoice);
-            if (result.tool < 0)
+            if (result.tool.wall < 0)
                 return 1;
-            std::printf("%-10s %10.1f %14.3f %12.3f %8.2f\n", c.name, bytes / 16000.0, result.ours,
-                result.tool, result.Ratio());
+            std::printf("%-10s %10.1f %14.3f %12.3f %8.2f %14.3f %12.3f %8.2f\n", c.name, bytes / 16000.0,
+                result.ours.wall, result.tool.wall, result.Ratio(), result.ours.cpu, result.tool.cpu,
+                result.CpuRatio());
         } catch (const std::exception& e) {
             std::fprintf(stderr, "%s: %s\n", c.name, e.what());
             return 1;

@@ -1,16 +1,28 @@
 #include "speech_reference.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace zq::bench {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+double CpuSeconds(const rusage& usage)
+{
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 long long StatusField(const char* name)
 {
@@ -52,25 +64,38 @@ std::string Prose(size_t characters)
     return text;
 }
 
-double RenderWithTool(const std::string& text, const std::string& voice)
+Timing RenderWithTool(const std::string& text, const std::string& voice)
 {
     const auto dir = std::filesystem::temp_directory_path();
     const std::string stem = "zq_speech_bench_" + std::to_string(getpid());
     const auto textFile = dir / (stem + ".txt");
     const auto waveFile = dir / (stem + ".wav");
     std::ofstream(textFile) << text;
-    const std::string command
-        = "espeak-ng -v " + voice + " -w '" + waveFile.string() + "' -f '" + textFile.string() + "'";
+    // Started directly, not through a shell, so its time is the tool's own.
+    std::vector<std::string> args { "espeak-ng", "-v", voice, "-w", waveFile.string(), "-f",
+        textFile.string() };
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    Timing timing;
     const auto start = Clock::now();
-    const int status = std::system(command.c_str());
+    pid_t pid = 0;
+    int status = -1;
+    rusage usage {};
+    const bool started = posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0;
+    if (started)
+        while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) { }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     std::filesystem::remove(textFile);
     std::filesystem::remove(waveFile);
-    if (status != 0) {
-        std::fprintf(stderr, "espeak-ng failed (%d): %s\n", status, command.c_str());
-        return -1;
+    if (!started || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "espeak-ng failed (%d) for %s\n", status, textFile.c_str());
+        return timing;
     }
-    return seconds;
+    timing.wall = seconds;
+    timing.cpu = CpuSeconds(usage);
+    return timing;
 }
 
 double Seconds(const std::function<void()>& f)
@@ -80,19 +105,33 @@ double Seconds(const std::function<void()>& f)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+Timing Measure(const std::function<void()>& f)
+{
+    rusage before {}, after {};
+    getrusage(RUSAGE_SELF, &before);
+    Timing timing;
+    timing.wall = Seconds(f);
+    getrusage(RUSAGE_SELF, &after);
+    timing.cpu = CpuSeconds(after) - CpuSeconds(before);
+    return timing;
+}
+
 Comparison Compare(
-    int runs, const std::function<double()>& ours, const std::string& text, const std::string& voice)
+    int runs, const std::function<Timing()>& ours, const std::string& text, const std::string& voice)
 {
     Comparison best;
+    auto keepFastest = [](Timing& best, const Timing& t) {
+        if (best.wall < 0 || t.wall < best.wall)
+            best.wall = t.wall;
+        if (best.cpu < 0 || t.cpu < best.cpu)
+            best.cpu = t.cpu;
+    };
     for (int i = 0; i < runs; ++i) {
-        const double mine = ours();
-        if (best.ours < 0 || mine < best.ours)
-            best.ours = mine;
-        const double tool = RenderWithTool(text, voice);
-        if (tool < 0)
-            return { best.ours, -1 };
-        if (best.tool < 0 || tool < best.tool)
-            best.tool = tool;
+        keepFastest(best.ours, ours());
+        const Timing tool = RenderWithTool(text, voice);
+        if (tool.wall < 0)
+            return { best.ours, {} };
+        keepFastest(best.tool, tool);
     }
     return best;
 }

@@ -17,24 +17,35 @@ std::string Memo();
 // speaks about 15 characters a second, so 4600 make about five minutes.
 std::string Prose(size_t characters);
 
-// Seconds `espeak-ng -w` takes to write the text with the voice to a wave
-// file, process start included; negative when the tool failed.
-double RenderWithTool(const std::string& text, const std::string& voice);
+// What a render took: wall-clock seconds, and the CPU seconds of the
+// process that did it (every thread, user and system time).
+struct Timing {
+    double wall = -1;
+    double cpu = -1;
+};
+
+// `espeak-ng -w` writing the text with the voice to a wave file, process
+// start included; negative times when the tool failed.
+Timing RenderWithTool(const std::string& text, const std::string& voice);
 
 // Seconds f takes.
 double Seconds(const std::function<void()>& f);
+// Wall and CPU time of f in this process (nothing else may run meanwhile).
+Timing Measure(const std::function<void()>& f);
 
-// Times `ours` (seconds it took) against the tool on the same text, `runs`
-// times in turn, and keeps the fastest of each: on a shared machine the
-// fastest run is the one least disturbed by other work, and taking turns
-// exposes both to the same disturbances. Negative tool seconds on failure.
+// Times `ours` against the tool on the same text, `runs` times in turn, and
+// keeps the fastest of each: on a shared machine the fastest run is the one
+// least disturbed by other work, and taking turns exposes both to the same
+// disturbances. CPU time hardly depends on what else runs, so its ratio is
+// the steadier figure on a loaded machine. Negative tool times on failure.
 struct Comparison {
-    double ours = -1;
-    double tool = -1;
-    double Ratio() const { return tool > 0 ? ours / tool : 0.0; }
+    Timing ours;
+    Timing tool;
+    double Ratio() const { return tool.wall > 0 ? ours.wall / tool.wall : 0.0; }
+    double CpuRatio() const { return tool.cpu > 0 ? ours.cpu / tool.cpu : 0.0; }
 };
 Comparison Compare(
-    int runs, const std::function<double()>& ours, const std::string& text, const std::string& voice);
+    int runs, const std::function<Timing()>& ours, const std::string& text, const std::string& voice);
 
 // Resident memory of this process now and at its peak since the last reset,
 // in bytes (from /proc/self/status).

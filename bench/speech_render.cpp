@@ -27,9 +27,9 @@ SpObjectTokenPtr FindVoice(const char16_t* language)
     return token;
 }
 
-double RenderThroughLayer(const std::string& text, const SpObjectTokenPtr& token, int64_t& bytes)
+zq::bench::Timing RenderThroughLayer(const std::string& text, const SpObjectTokenPtr& token, int64_t& bytes)
 {
-    return zq::bench::Seconds([&] {
+    return zq::bench::Measure([&] {
         auto stream = std::make_shared<SpMemoryStream>();
         auto wave = stream->get_Format()->GetWaveFormatEx();
         wave->put_SamplesPerSec(8000);
@@ -56,7 +56,8 @@ int main()
     const std::string engineVoice = token->EngineVoice();
     std::printf(
         "voice %s, output 8000 Hz 16-bit mono, fastest of %d runs each\n", engineVoice.c_str(), kRuns);
-    std::printf("%-10s %10s %12s %12s %8s\n", "text", "speech s", "layer s", "espeak-ng s", "ratio");
+    std::printf("%-10s %10s %12s %12s %8s %12s %12s %8s\n", "text", "speech s", "layer s", "espeak-ng s",
+        "ratio", "layer cpu", "espeak cpu", "ratio");
 
     const struct {
         const char* name;
@@ -67,10 +68,11 @@ int main()
             int64_t bytes = 0;
             const auto result = zq::bench::Compare(
                 kRuns, [&] { return RenderThroughLayer(c.text, token, bytes); }, c.text, engineVoice);
-            if (result.tool < 0)
+            if (result.tool.wall < 0)
                 return 1;
-            std::printf("%-10s %10.1f %12.3f %12.3f %8.2f\n", c.name, bytes / 16000.0, result.ours,
-                result.tool, result.Ratio());
+            std::printf("%-10s %10.1f %12.3f %12.3f %8.2f %12.3f %12.3f %8.2f\n", c.name, bytes / 16000.0,
+                result.ours.wall, result.tool.wall, result.Ratio(), result.ours.cpu, result.tool.cpu,
+                result.CpuRatio());
         } catch (const SpeechEngineError& e) {
             std::fprintf(stderr, "%s: %s\n", c.name, e.what());
             return 1;

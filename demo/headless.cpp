@@ -110,9 +110,9 @@ public:
     // Called after every change of the flags above.
     std::function<void()> changed;
 
-    Side(const QString& name, const HeadlessOptions& o)
+    Side(const QString& name, const HeadlessOptions& o, TFormUse use = TFormUse::Window)
         : label(name)
-        , form(std::make_unique<TForm1>())
+        , form(std::make_unique<TForm1>(nullptr, use))
     {
         form->OnLogLine = [this](const QString& line) { LogLine(line); };
         TzqCommTAPI* line = form->zqCommTAPI1;
@@ -176,12 +176,10 @@ public:
 
     bool SelectVoice(const QString& wanted, QString& error)
     {
-        if (wanted.isEmpty()) {
-            const int preferred = form->cbVoices->findText(kHeadlessDefaultVoice);
-            if (preferred >= 0)
-                form->cbVoices->setCurrentIndex(preferred);
+        // Without a choice the window's own stays: the first voice, which is
+        // ordered for the user's locale.
+        if (wanted.isEmpty())
             return true;
-        }
         bool numeric = false;
         int n = wanted.toInt(&numeric);
         if (!numeric) {
@@ -419,7 +417,7 @@ int ListDevices()
 
 int Speak(const HeadlessOptions& o)
 {
-    Side s({}, o);
+    Side s({}, o, TFormUse::SpeakingOnly);
     QString error;
     if (!s.SelectVoice(o.voice, error))
         return Fail(error);

@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 #include <cstdio>
 
 namespace zq::demo {
@@ -53,6 +55,15 @@ bool ParseSeconds(const QString& option, const QString& value, int& out, QString
 
 } // namespace
 
+QList<AcceptedOption> AcceptedOptions()
+{
+    return { { "--speak", {} }, { "--wav", "FILE" }, { "--call", "NUMBER" }, { "--wait", {} },
+        { "--record", "FILE" }, { "--demo", {} }, { "--list", {} }, { "--device", "NAME|INDEX" },
+        { "--text", "TEXT" }, { "--text-file", "FILE" }, { "--voice", "NAME|INDEX" },
+        { "--timeout", "SECONDS" }, { "--verbose", {} }, { "--screenshot", "FILE" }, { "--help", {} },
+        { "-h", {} }, { "-platform", "NAME" }, { "-display", "DISPLAY" } };
+}
+
 QString HeadlessHelp()
 {
     return QString(
@@ -76,15 +87,20 @@ QString HeadlessHelp()
         "  --device NAME|INDEX   line device (default: the first for --call, the second for --wait)\n"
         "  --text TEXT           text to speak (default: the memo's five lines)\n"
         "  --text-file FILE      text to speak, read from FILE (- for standard input)\n"
-        "  --voice NAME|INDEX    voice (default: \"%1\" when installed, otherwise the first in --list)\n"
-        "  --timeout SECONDS     give up after this long, 1 to %2 (default %3)\n"
+        "  --voice NAME|INDEX    voice (default: the first in --list; the list starts with the voices\n"
+        "                        of the language of LC_ALL, LC_MESSAGES or LANG, or with the English\n"
+        "                        voices when that names none)\n"
+        "  --timeout SECONDS     give up after this long, 1 to %1 (default %2)\n"
         "  --verbose             the components' own log on stderr\n"
-        "  --help                this text\n"
+        "  --help, -h            this text\n"
+        "Other uses:\n"
+        "  --screenshot FILE     draw the window off screen into a PNG file and end\n"
+        "  -platform NAME        Qt's window system for the window (xcb, wayland, offscreen ...)\n"
+        "  -display DISPLAY      the X display for the window\n"
         "Two runs reach each other through the simulated exchange: start\n"
         "  speechdemo --wait --record heard.wav\n"
         "and, once it waits, in another terminal\n"
         "  speechdemo --device \"Simulated line 1\" --call 1002 --text \"Hello\"\n")
-        .arg(kHeadlessDefaultVoice)
         .arg(kMaxTimeoutSeconds)
         .arg(kDefaultTimeoutSeconds);
 }
@@ -95,18 +111,24 @@ bool ParseHeadlessOptions(
     headless = false;
     help = false;
     QString textFile;
-    bool textOption = false, wavGiven = false, recordGiven = false;
-    auto value = [&](int& i, QString& out) {
-        if (i + 1 >= args.size()) {
-            error = args[i] + " needs a value";
-            return false;
-        }
-        out = args[++i];
-        return true;
-    };
+    bool textOption = false, wavGiven = false, recordGiven = false, screenshotGiven = false;
+    const QList<AcceptedOption> accepted = AcceptedOptions();
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
+        const auto known = std::find_if(
+            accepted.begin(), accepted.end(), [&](const AcceptedOption& option) { return option.name == a; });
+        if (known == accepted.end()) {
+            error = "unknown option " + a;
+            return false;
+        }
         QString v;
+        if (!known->value.isEmpty()) {
+            if (i + 1 >= args.size()) {
+                error = a + " needs a value";
+                return false;
+            }
+            v = args[++i];
+        }
         if (a == "--help" || a == "-h") {
             help = true;
         } else if (a == "--speak") {
@@ -120,49 +142,49 @@ bool ParseHeadlessOptions(
         } else if (a == "--verbose") {
             o.verbose = true;
         } else if (a == "--call") {
-            if (!value(i, o.call))
-                return false;
-            if (o.call.trimmed().isEmpty()) {
+            if (v.trimmed().isEmpty()) {
                 error = "--call needs a number to dial";
                 return false;
             }
+            o.call = v;
             o.callGiven = headless = true;
         } else if (a == "--wav") {
-            if (!value(i, o.wav))
-                return false;
+            o.wav = v;
             wavGiven = true;
         } else if (a == "--record") {
-            if (!value(i, o.record))
-                return false;
+            o.record = v;
             recordGiven = true;
         } else if (a == "--device") {
-            if (!value(i, o.device))
-                return false;
+            o.device = v;
         } else if (a == "--voice") {
-            if (!value(i, o.voice))
-                return false;
+            o.voice = v;
         } else if (a == "--text") {
-            if (!value(i, o.text))
-                return false;
+            o.text = v;
             textOption = o.textGiven = true;
         } else if (a == "--text-file") {
-            if (!value(i, textFile))
-                return false;
+            textFile = v;
         } else if (a == "--timeout") {
-            if (!value(i, v) || !ParseSeconds(a, v, o.timeoutSeconds, error))
+            if (!ParseSeconds(a, v, o.timeoutSeconds, error))
                 return false;
-        } else if (a.startsWith("-platform") || a.startsWith("-display")) {
-            ++i; // Qt's own options
-        } else {
-            error = "unknown option " + a;
-            return false;
+        } else if (a == "--screenshot") {
+            o.screenshot = v;
+            screenshotGiven = true;
         }
+        // -platform and -display are Qt's, read by the application object.
     }
     if (help)
         return true;
     const int modes = int(o.speak) + int(o.wait) + int(o.demo) + int(o.list) + int(o.callGiven);
     if (modes > 1) {
         error = "choose one of --speak, --call, --wait, --demo and --list";
+        return false;
+    }
+    if (screenshotGiven && modes > 0) {
+        error = "--screenshot draws the window and goes with no run without one";
+        return false;
+    }
+    if (screenshotGiven && o.screenshot.isEmpty()) {
+        error = "--screenshot needs a file name";
         return false;
     }
     if (wavGiven && !o.speak) {

@@ -5,9 +5,6 @@
 
 namespace zq::demo {
 
-// The voice the runs without a window speak with when --voice is not given,
-// if it is installed (otherwise the first voice of --list).
-inline const QString kHeadlessDefaultVoice = QStringLiteral("English (America)");
 // The line devices used without --device, by index.
 constexpr int kCallDeviceIndex = 0;
 constexpr int kWaitDeviceIndex = 1;
@@ -29,11 +26,22 @@ struct HeadlessOptions {
     QString voice; // voice by name or index
     int timeoutSeconds = kDefaultTimeoutSeconds;
     bool verbose = false; // the components' own log on stderr
+    QString screenshot; // draw the window into this PNG file and end
 };
+
+// An option the command line takes, and the placeholder of its value
+// (empty for a switch).
+struct AcceptedOption {
+    QString name;
+    QString value;
+};
+// Every option ParseHeadlessOptions takes, Qt's own included.
+QList<AcceptedOption> AcceptedOptions();
 
 // Parses the command line (args[0] is the program). False with a message
 // for bad arguments; help is set when --help was asked for. --text-file is
-// read here ("-" reads standard input).
+// read here ("-" reads standard input). --screenshot is no run without a
+// window: headless stays false.
 bool ParseHeadlessOptions(
     const QStringList& args, HeadlessOptions& options, bool& headless, bool& help, QString& error);
 QString HeadlessHelp();

@@ -39,6 +39,15 @@ static void InitDemoResources()
     Q_INIT_RESOURCE(demo);
 }
 
+// Drops the device box's link to the line from the resource's description.
+static void UnlinkDeviceBox(TFormObject& desc)
+{
+    if (desc.name == "zqDeviceBox1")
+        std::erase_if(desc.properties, [](const TFormProperty& p) { return p.name == "zqComm"; });
+    for (TFormObject& child : desc.children)
+        UnlinkDeviceBox(child);
+}
+
 std::string MainFormResource()
 {
     InitDemoResources();
@@ -54,14 +63,17 @@ void RegisterDemoClasses()
     RegisterSpeechComponents();
 }
 
-TForm1::TForm1(QWidget* parent)
+TForm1::TForm1(QWidget* parent, TFormUse use)
     : QWidget(parent)
 {
     setObjectName("Form1");
     setWindowTitle("Speech Demo - zqComm Lib");
     CreateControls();
     RegisterDemoClasses();
-    ReadForm(this, ParseForm(MainFormResource()), Handlers());
+    TFormObject desc = ParseForm(MainFormResource());
+    if (use == TFormUse::SpeakingOnly)
+        UnlinkDeviceBox(desc);
+    ReadForm(this, desc, Handlers());
     zqSpeech1 = findChild<TzqSpeech*>("zqSpeech1");
     zqCommTAPI1 = findChild<TzqCommTAPI*>("zqCommTAPI1");
 

@@ -19,10 +19,16 @@ class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 
+// What a form is made for: the window, or a run that only speaks to the
+// speakers or a file and never uses the line. The latter leaves the device
+// box unlinked, so the telephony service is not started just to fill a list
+// nobody sees (a quarter of a short run's start-up).
+enum class TFormUse { Window, SpeakingOnly };
+
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
-    explicit TForm1(QWidget* parent = nullptr);
+    explicit TForm1(QWidget* parent = nullptr, TFormUse use = TFormUse::Window);
     ~TForm1() override;
 
     QGroupBox* GroupBox1;

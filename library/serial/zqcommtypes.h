@@ -25,7 +25,6 @@ public:
     constexpr bool Contains(E e) const { return (bits_ & Bit(e)) != 0; }
     constexpr bool Empty() const { return bits_ == 0; }
     constexpr void Include(E e) { bits_ |= Bit(e); }
-    constexpr void Exclude(E e) { bits_ &= static_cast<Bits>(~Bit(e)); }
     constexpr bool operator==(const TzqSet&) const = default;
     constexpr TzqSet operator+(TzqSet o) const { return FromBits(static_cast<Bits>(bits_ | o.bits_)); }
 

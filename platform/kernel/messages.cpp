@@ -205,11 +205,6 @@ BOOL PeekMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT remov
     return Take(*q, msg, hwnd, filterMin, filterMax, (removeFlags & PM_REMOVE) != 0) ? TRUE : FALSE;
 }
 
-void PostQuitMessage(int exitCode)
-{
-    Post(OwnQueue(), nullptr, WM_QUIT, static_cast<WPARAM>(exitCode), 0);
-}
-
 LRESULT DispatchMessage(const MSG* msg)
 {
     if (!msg || !msg->hwnd)

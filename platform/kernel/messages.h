@@ -25,7 +25,6 @@ BOOL GetMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax);
 BOOL PeekMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags);
 // Like GetMessage, with a time-out: TRUE with a message, FALSE on time-out.
 BOOL GetMessageTimeout(MSG* msg, UINT filterMin, UINT filterMax, DWORD timeoutMs);
-void PostQuitMessage(int exitCode);
 // Calls the procedure of the message's window; 0 for thread messages.
 LRESULT DispatchMessage(const MSG* msg);
 

@@ -42,7 +42,6 @@ public:
 
     // Starts a thread created suspended; does nothing once started.
     void Start();
-    void Resume() { Start(); }
     void Terminate() { control_->Terminate(); }
     bool Terminated() const { return control_->Terminated(); }
     bool Finished() const { return finished_; }

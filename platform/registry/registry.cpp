@@ -394,13 +394,6 @@ LONG RegCloseKey(HKEY hKey)
                                                                  : Result(ERROR_INVALID_HANDLE);
 }
 
-LONG RegFlushKey(HKEY hKey)
-{
-    auto lock = LockStore();
-    OpenKey key;
-    return Describe(hKey, key);
-}
-
 std::string RegistryStoreFile()
 {
     return StoreFilePath().toStdString();

@@ -102,9 +102,6 @@ LONG RegCloseKey(HKEY hKey);
 // The file that holds the store (ZQ_REGISTRY_FILE, or the default place).
 std::string RegistryStoreFile();
 
-// Changes are written when they are made; kept for callers that flush.
-LONG RegFlushKey(HKEY hKey);
-
 // Runs work with the store kept from other programs' changes: what work
 // reads and writes through the functions above is one read-modify-write
 // across processes (a set-up that first looks whether it is needed and then

@@ -16,7 +16,6 @@ public:
     RegistryKey(const RegistryKey&) = delete;
     RegistryKey& operator=(const RegistryKey&) = delete;
 
-    bool IsOpen() const { return key_ != nullptr; }
     DWORD Dword(const char* name, DWORD fallback) const;
     std::string String(const char* name, const std::string& fallback) const;
     bool Binary(const char* name, std::vector<uint8_t>* out) const;

@@ -270,11 +270,6 @@ BOOL InjectCommErrors(HANDLE h, DWORD errors)
     return WithPairSide(h, [&](CommPort& p, PairDevice&) { p.ReportErrors(errors); });
 }
 
-BOOL InjectCommEvents(HANDLE h, DWORD events)
-{
-    return WithPairSide(h, [&](CommPort& p, PairDevice&) { p.ReportEvents(events); });
-}
-
 BOOL GetCommPairOutputLines(HANDLE h, DWORD* lines)
 {
     if (!lines) {

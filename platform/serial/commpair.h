@@ -26,9 +26,6 @@ BOOL SetCommPairModemStatus(HANDLE h, DWORD mask, DWORD values);
 // CE_FRAME, CE_OVERRUN and CE_RXPARITY raise EV_ERR, CE_BREAK raises EV_BREAK.
 BOOL InjectCommErrors(HANDLE h, DWORD errors);
 
-// Raises provider events (EV_EVENT1, EV_EVENT2, ...) on side h.
-BOOL InjectCommEvents(HANDLE h, DWORD events);
-
 // The output lines side h drives, from EscapeCommFunction and the DTR and
 // RTS control of its state.
 constexpr DWORD PAIR_RTS_ON = 0x01;

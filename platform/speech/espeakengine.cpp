@@ -161,35 +161,47 @@ void EspeakEngine::RequireInstalled()
 std::vector<EngineVoice> EspeakEngine::Voices()
 {
     return thread_.Call([this] {
-        std::vector<EngineVoice> voices;
         EnsureInitialized();
         if (!dataPathUsable_)
-            return voices;
-        // Lists the voices of the data directory even when the phoneme data
-        // failed to load, so a broken installation still shows what it has.
-        const espeak_VOICE** list = espeak_ListVoices(nullptr);
-        for (size_t i = 0; list && list[i]; ++i) {
-            const espeak_VOICE& v = *list[i];
-            voices.push_back({ v.identifier ? v.identifier : "", ReadableName(v),
-                v.languages ? v.languages + 1 : "", v.gender });
+            return std::vector<EngineVoice> {};
+        // The engine reads every voice file of its data directory for a
+        // listing, which costs more than rendering a sentence; the voices are
+        // listed at start and looked up again for each render, and one list
+        // for the process also keeps the indexes of the two in step.
+        if (!voicesListed_) {
+            // Lists the voices of the data directory even when the phoneme
+            // data failed to load, so a broken installation still shows what
+            // it has.
+            const espeak_VOICE** list = espeak_ListVoices(nullptr);
+            for (size_t i = 0; list && list[i]; ++i) {
+                const espeak_VOICE& v = *list[i];
+                voices_.push_back({ v.identifier ? v.identifier : "", ReadableName(v),
+                    v.languages ? v.languages + 1 : "", v.gender });
+            }
+            voicesListed_ = true;
         }
-        return voices;
+        return voices_;
     });
 }
 
 void EspeakEngine::SelectVoice(const std::string& identifier)
 {
+    // Selecting reloads the voice and its dictionary; plain text (no markup)
+    // leaves the selection as it was, so a voice in use stays.
+    if (voiceSelected_ && selectedVoice_ == identifier)
+        return;
+    voiceSelected_ = false;
     if (!identifier.empty()) {
         if (espeak_ng_SetVoiceByName(identifier.c_str()) != ENS_OK)
             throw SpeechEngineError(SPERR_NOT_FOUND, "The voice " + identifier + " is not installed.");
-        return;
+    } else if (espeak_ng_SetVoiceByName("en") != ENS_OK) {
+        const espeak_VOICE** list = espeak_ListVoices(nullptr);
+        if (!list || !list[0] || !list[0]->identifier)
+            throw SpeechEngineError(SPERR_NOT_FOUND, "No voice is installed.");
+        Check(espeak_ng_SetVoiceByName(list[0]->identifier), "The default voice cannot be selected");
     }
-    if (espeak_ng_SetVoiceByName("en") == ENS_OK)
-        return;
-    const espeak_VOICE** list = espeak_ListVoices(nullptr);
-    if (!list || !list[0] || !list[0]->identifier)
-        throw SpeechEngineError(SPERR_NOT_FOUND, "No voice is installed.");
-    Check(espeak_ng_SetVoiceByName(list[0]->identifier), "The default voice cannot be selected");
+    selectedVoice_ = identifier;
+    voiceSelected_ = true;
 }
 
 RenderedSpeech EspeakEngine::Render(const RenderRequest& request)

@@ -51,7 +51,8 @@ public:
     // Raises SpeechEngineError (REGDB_E_CLASSNOTREG) when the engine cannot
     // start, with what to install.
     void RequireInstalled();
-    // Installed voices in the engine's order; empty when there is no voice data.
+    // Installed voices in the engine's order; empty when there is no voice
+    // data. Listed once per process.
     std::vector<EngineVoice> Voices();
     // Renders on the engine thread and waits, keeping every sample; throws
     // SpeechEngineError.
@@ -75,6 +76,11 @@ private:
     int initStatus_ = 0; // espeak_ng_STATUS of the first initialisation
     std::string initError_;
     int sampleRate_ = 0;
+    // Engine thread only.
+    bool voicesListed_ = false;
+    std::vector<EngineVoice> voices_;
+    bool voiceSelected_ = false;
+    std::string selectedVoice_; // engine identifier, empty for the default
     // Last, so the thread is stopped before the state its jobs use goes away.
     EngineThread thread_;
 };

@@ -1,5 +1,7 @@
 #include "streamwriter_p.h"
 
+#include <algorithm>
+
 namespace sapi {
 
 namespace {
@@ -7,6 +9,11 @@ namespace {
 // About 45 s of speech at the engine's rate: far more than the converter
 // ever lags behind, little next to the rendered stream.
 constexpr size_t kMaxSamplesInFlight = 1 << 20;
+// The engine hands out a few hundredths of a second at a time. Passing on
+// each of those would wake the converter (and switch threads) thousands of
+// times for a long text and feed the resampler crumbs; pieces of about
+// three quarters of a second cost a wake-up each and little memory.
+constexpr size_t kPieceSamples = 1 << 14;
 
 } // namespace
 
@@ -82,24 +89,39 @@ void StreamWriter::Start(int sampleRate)
 
 void StreamWriter::Put(const int16_t* samples, size_t count)
 {
+    while (count > 0) {
+        if (filling_.capacity() < kPieceSamples)
+            filling_.reserve(kPieceSamples);
+        const size_t n = std::min(count, kPieceSamples - filling_.size());
+        filling_.insert(filling_.end(), samples, samples + n);
+        samples += n;
+        count -= n;
+        if (filling_.size() == kPieceSamples)
+            PassOn();
+    }
+}
+
+void StreamWriter::PassOn()
+{
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return failure_ || queued_ < kMaxSamplesInFlight; });
     if (failure_)
         std::rethrow_exception(failure_);
-    std::vector<int16_t> piece;
+    queued_ += filling_.size();
+    queue_.push_back(std::move(filling_));
+    filling_ = {};
     if (!spare_.empty()) {
-        piece = std::move(spare_.back());
+        filling_ = std::move(spare_.back());
         spare_.pop_back();
     }
-    piece.assign(samples, samples + count);
-    queued_ += count;
-    queue_.push_back(std::move(piece));
     lock.unlock();
     changed_.notify_all();
 }
 
 void StreamWriter::Finish()
 {
+    if (!filling_.empty())
+        PassOn();
     {
         std::lock_guard lock(mutex_);
         ending_ = true;

@@ -29,13 +29,14 @@ public:
     StreamWriter& operator=(const StreamWriter&) = delete;
 
     void Start(int sampleRate) override;
-    // Waits while too much is in flight; raises a failure of the conversion.
+    // Collects the samples into pieces; passing a full piece on waits while
+    // too much is in flight, and raises a failure of the conversion.
     void Put(const int16_t* samples, size_t count) override;
     // Waits until everything is in the stream; raises a failure of the conversion.
     void Finish();
 
 private:
-    void Convert(int sampleRate);
+    void PassOn(); // hands filling_ to the converter
     void Stop();
 
     SpMemoryStream& stream_;
@@ -43,6 +44,7 @@ private:
     int64_t startPosition_ = 0;
     bool appending_ = false;
     bool finished_ = false;
+    std::vector<int16_t> filling_; // engine thread only: the piece being collected
 
     std::mutex mutex_;
     std::condition_variable changed_;

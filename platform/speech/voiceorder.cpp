@@ -9,6 +9,8 @@ namespace sapi {
 
 namespace {
 
+constexpr const char* kFallbackLanguage = "en";
+
 std::string Lower(std::string s)
 {
     for (char& c : s)
@@ -57,6 +59,16 @@ void OrderForLocale(std::vector<EngineVoice>& voices, const std::string& locale)
     std::string country = name.find('_') == std::string::npos ? "" : Lower(name.substr(name.find('_') + 1));
     if (language == "c" || language == "posix")
         language.clear();
+    // A locale that names no language, or one no voice speaks, says nothing
+    // of what the user reads; English is the likeliest language of the text
+    // then (the program's own memo is English), and a better first voice
+    // than whichever language code sorts first.
+    const bool spoken = std::any_of(voices.begin(), voices.end(),
+        [&](const EngineVoice& v) { return Closeness(v.language, language, country) < 3; });
+    if (!spoken) {
+        language = kFallbackLanguage;
+        country.clear();
+    }
 
     std::stable_sort(voices.begin(), voices.end(), [&](const EngineVoice& a, const EngineVoice& b) {
         const int ca = Closeness(a.language, language, country);

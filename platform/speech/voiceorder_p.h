@@ -15,7 +15,9 @@ namespace sapi {
 std::string MessagesLocale();
 
 // Sorts the voices for a user of `locale` ("en_US.UTF-8", "de", "C", ...);
-// stable, so voices the rules cannot tell apart keep the engine's order.
+// stable, so voices the rules cannot tell apart keep the engine's order. A
+// locale without a language, or with one no voice speaks, orders as "en"
+// does: the English voices by name, then the rest.
 void OrderForLocale(std::vector<EngineVoice>& voices, const std::string& locale);
 
 } // namespace sapi

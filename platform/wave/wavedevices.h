@@ -75,10 +75,6 @@ public:
 UINT RegisterWaveOutDevice(const std::string& name, std::shared_ptr<WaveOutEndpoint> endpoint);
 UINT RegisterWaveInDevice(const std::string& name, std::shared_ptr<WaveInEndpoint> endpoint);
 
-// A further ALSA device by PCM name ("plughw:1", "pulse", ...).
-UINT RegisterAlsaWaveOutDevice(const std::string& name, const std::string& pcmName);
-UINT RegisterAlsaWaveInDevice(const std::string& name, const std::string& pcmName);
-
 // An output device writing what is played into a file (wavefile.h): WAV,
 // FLAC, Ogg or bare PCM by the file's extension (FromExtension), or WAV or
 // bare PCM whatever the name. The path is only ever a file name. Nobody

@@ -126,17 +126,6 @@ UINT RegisterWaveInDevice(const std::string& name, std::shared_ptr<WaveInEndpoin
     return Add(InDevices(), WaveInDeviceEntry { name, 1, [slot] { return MakeEndpointInBackend(slot); } });
 }
 
-UINT RegisterAlsaWaveOutDevice(const std::string& name, const std::string& pcmName)
-{
-    return Add(
-        OutDevices(), WaveOutDeviceEntry { name, 2, [pcmName] { return MakeAlsaOutBackend(pcmName); } });
-}
-
-UINT RegisterAlsaWaveInDevice(const std::string& name, const std::string& pcmName)
-{
-    return Add(InDevices(), WaveInDeviceEntry { name, 2, [pcmName] { return MakeAlsaInBackend(pcmName); } });
-}
-
 BOOL UnregisterWaveOutDevice(UINT deviceId)
 {
     return Remove(OutDevices(), deviceId);

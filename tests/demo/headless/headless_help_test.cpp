@@ -9,6 +9,8 @@
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace {
 
 using namespace zqtest;
@@ -31,36 +33,72 @@ QByteArray Samples(const QString& wavPath)
     return QByteArray(reinterpret_cast<const char*>(wav.samples.data()), qsizetype(wav.samples.size() * 2));
 }
 
+// The options the help names, each with its value's placeholder: every
+// token in the column before the explanations.
+QList<std::pair<QString, QString>> OptionsInHelp(const QStringList& help)
+{
+    QList<std::pair<QString, QString>> named;
+    const QRegularExpression token(R"((?:^|[ ,])(-{1,2}[a-z][a-z-]*)(?: ([A-Z][A-Z|]*))?)");
+    for (const QString& line : help) {
+        if (!line.startsWith("  -"))
+            continue;
+        const QString column = line.left(24);
+        for (auto it = token.globalMatch(column); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            const std::pair option { m.captured(1), m.captured(2) };
+            if (!named.contains(option))
+                named << option;
+        }
+    }
+    return named;
+}
+
 TEST(HeadlessHelp, EveryOptionItNamesIsTakenAndNoOtherIs)
 {
-    const QStringList helpText = zq::demo::HeadlessHelp().split('\n');
-    QStringList named;
-    const QRegularExpression optionLine(R"(^  (--[a-z-]+)(?: ([A-Z|]+))?)");
-    for (const QString& line : helpText) {
-        const QRegularExpressionMatch m = optionLine.match(line);
-        if (m.hasMatch() && !named.contains(m.captured(1)))
-            named << m.captured(1);
-    }
-    EXPECT_EQ(named,
-        QStringList({ "--speak", "--call", "--wait", "--demo", "--list", "--device", "--text", "--text-file",
-            "--voice", "--timeout", "--verbose", "--help" }));
-    for (const QString& option : named) {
+    const QList<std::pair<QString, QString>> named = OptionsInHelp(zq::demo::HeadlessHelp().split('\n'));
+    QList<std::pair<QString, QString>> accepted;
+    for (const auto& option : zq::demo::AcceptedOptions())
+        accepted << std::pair { option.name, option.value };
+    auto sorted = [](QList<std::pair<QString, QString>> list) {
+        std::sort(list.begin(), list.end());
+        return list;
+    };
+    EXPECT_EQ(sorted(named), sorted(accepted));
+    EXPECT_TRUE(named.contains(std::pair<QString, QString> { "--screenshot", "FILE" }));
+
+    // Each is taken, with what it goes with.
+    for (const auto& [option, value] : named) {
+        if (option == "--text-file")
+            continue; // reads its file while parsing; run below
+        QStringList args { "speechdemo" };
+        if (option == "--wav")
+            args << "--speak";
+        if (option == "--record")
+            args << "--wait";
+        args << option;
+        if (!value.isEmpty())
+            args << (option == "--timeout" ? "5" : "x");
         HeadlessOptions o;
         bool headless = false, help = false;
         QString error;
-        const QString line = HelpLine(helpText, option);
-        QStringList args { "speechdemo", option };
-        if (line.contains(QRegularExpression("^  " + option + " [A-Z]")))
-            args << (option == "--timeout" ? "5" : option == "--text-file" ? "-" : "x");
-        if (option == "--text-file")
-            continue; // reads its file while parsing; run below
         EXPECT_TRUE(zq::demo::ParseHeadlessOptions(args, o, headless, help, error))
             << args.join(' ').toStdString() << ": " << error.toStdString();
+        if (option == "--screenshot") {
+            EXPECT_EQ(o.screenshot, "x");
+            EXPECT_FALSE(headless);
+        }
     }
-    HeadlessOptions o;
-    bool headless = false, help = false;
-    QString error;
-    EXPECT_FALSE(zq::demo::ParseHeadlessOptions({ "speechdemo", "--no-such" }, o, headless, help, error));
+    // Options without their value, and options the help does not name, are refused.
+    for (const QStringList& args : { QStringList { "speechdemo", "--no-such" },
+             QStringList { "speechdemo", "-platformx", "y" }, QStringList { "speechdemo", "--screenshot" },
+             QStringList { "speechdemo", "--screenshot", "a.png", "--list" } }) {
+        HeadlessOptions o;
+        bool headless = false, help = false;
+        QString error;
+        EXPECT_FALSE(zq::demo::ParseHeadlessOptions(args, o, headless, help, error))
+            << args.join(' ').toStdString();
+        EXPECT_FALSE(error.isEmpty());
+    }
 }
 
 TEST(HeadlessHelp, TheDefaultsItStatesAreTheOnesUsed)
@@ -108,20 +146,28 @@ TEST(HeadlessHelp, TheDefaultsItStatesAreTheOnesUsed)
     EXPECT_TRUE(wait.out.contains("Waiting for a call on \"" + secondDevice + "\""))
         << wait.out.join('\n').toStdString();
 
-    // --voice: the one named when installed, otherwise the first.
-    const QRegularExpressionMatch voice
-        = QRegularExpression(R"re(\(default: "([^"]+)" when installed, otherwise the first in --list\))re")
-              .match(HelpLine(help, "--voice"));
-    ASSERT_TRUE(voice.hasMatch()) << HelpLine(help, "--voice").toStdString();
-    const QString expectedVoice = voices.contains(voice.captured(1)) ? voice.captured(1) : voices.first();
+    // --voice: the first in --list, which starts with the voices of the
+    // locale's language, or with the English ones when it names none.
+    EXPECT_TRUE(HelpLine(help, "--voice").contains("(default: the first in --list;"))
+        << HelpLine(help, "--voice").toStdString();
     const QString byDefault = Scratch().filePath("help-default-voice.wav");
     const QString named = Scratch().filePath("help-named-voice.wav");
     ASSERT_EQ(RunProgram({ "--speak", "--wav", byDefault, "--text", "Which voice is this?" }).exitCode, 0);
     ASSERT_EQ(
-        RunProgram({ "--speak", "--wav", named, "--text", "Which voice is this?", "--voice", expectedVoice })
+        RunProgram({ "--speak", "--wav", named, "--text", "Which voice is this?", "--voice", voices.first() })
             .exitCode,
         0);
     EXPECT_EQ(Samples(byDefault), Samples(named));
+    auto firstVoice = [&](const QStringList& env) {
+        RunSetup setup;
+        setup.env = env;
+        const ProgramRun run = RunProgram({ "--list" }, setup);
+        const int at = run.out.indexOf("Voices:");
+        return at >= 0 && at + 1 < run.out.size() ? entry(run.out[at + 1]) : QString();
+    };
+    EXPECT_TRUE(firstVoice({ "LC_ALL", "LC_MESSAGES", "LANG=C" }).startsWith("English"));
+    EXPECT_TRUE(firstVoice({ "LC_ALL", "LC_MESSAGES", "LANG" }).startsWith("English"));
+    EXPECT_EQ(firstVoice({ "LC_ALL", "LC_MESSAGES", "LANG=de_DE.UTF-8" }), "German");
 
     // --text: the memo's five lines.
     EXPECT_TRUE(HelpLine(help, "--text").contains("(default: the memo's five lines)"));

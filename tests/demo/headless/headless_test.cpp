@@ -46,13 +46,11 @@ public:
     = ::testing::AddGlobalTestEnvironment(new OwnRegistry);
 
 // How long the memo's text is when spoken with the voice the run without a
-// window picks: rendered here through the window's own speech component.
+// window picks (the window's first, in the same locale): rendered here
+// through the window's own speech component.
 double MemoSeconds()
 {
     TForm1 form;
-    const int preferred = form.cbVoices->findText(zq::demo::kHeadlessDefaultVoice);
-    if (preferred >= 0)
-        form.cbVoices->setCurrentIndex(preferred);
     form.ComboBox1->setCurrentIndex(1);
     form.Button4Click(form.Button4);
     const double seconds
@@ -104,6 +102,24 @@ TEST(Headless, DemoCallDeliversTheSpokenMemoToTheAnsweringLine)
     EXPECT_GE(wav.Seconds(), memo - 0.5) << "memo " << memo << " s";
     EXPECT_LE(wav.Seconds(), memo + 7.0) << "memo " << memo << " s";
     EXPECT_GT(Rms(wav.samples), 100.0);
+}
+
+// Speaking to the speakers or a file needs no line: that form leaves the
+// device box unlinked, so the telephony service is never started for it.
+TEST(Headless, AFormThatOnlySpeaksLeavesTheLineAloneAndSpeaks)
+{
+    TForm1 window;
+    EXPECT_EQ(window.zqDeviceBox1->zqComm(), window.zqCommTAPI1);
+    EXPECT_GT(window.zqDeviceBox1->count(), 0);
+
+    TForm1 speaking(nullptr, TFormUse::SpeakingOnly);
+    EXPECT_EQ(speaking.zqDeviceBox1->zqComm(), nullptr);
+    EXPECT_EQ(speaking.zqDeviceBox1->count(), 0);
+    EXPECT_EQ(speaking.cbVoices->count(), window.cbVoices->count());
+    speaking.ComboBox1->setCurrentIndex(1);
+    speaking.Button4Click(speaking.Button4);
+    EXPECT_GT(speaking.zqSpeech1->RenderedBytes(), 0);
+    speaking.Button5Click(speaking.Button5);
 }
 
 TEST(Headless, HelpExitsZeroWithTheUsage)

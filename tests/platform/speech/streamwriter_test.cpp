@@ -25,8 +25,14 @@ TEST(StreamWriter, WritesEveryPieceInOrderAfterWhatTheStreamHeld)
     {
         StreamWriter writer(stream, { 22050, 16, 1 });
         writer.Start(22050);
-        for (size_t done = 0; done < samples.size(); done += 1323)
-            writer.Put(samples.data() + done, std::min<size_t>(1323, samples.size() - done));
+        // The engine's usual handful, a single sample, and more than the
+        // writer passes on at a time.
+        const size_t sizes[] = { 1323, 1, 40'000 };
+        for (size_t done = 0, i = 0; done < samples.size(); ++i) {
+            const size_t n = std::min(sizes[i % 3], samples.size() - done);
+            writer.Put(samples.data() + done, n);
+            done += n;
+        }
         writer.Finish();
     }
     const auto data = stream.GetData();

@@ -144,20 +144,27 @@ TEST(VoiceOrder, TheUsersCountryThenTheirLanguageThenTheRestByName)
     OrderForLocale(voices, "uk");
     EXPECT_EQ(Names(voices)[0], "Ukrainian");
 
-    // No language, or one without a voice: everything by name.
+    // No language, or one without a voice: the English voices by name, then
+    // the rest by name.
     for (const char* locale : { "", "C", "POSIX", "C.UTF-8", "xx_YY" }) {
         voices = engine;
         OrderForLocale(voices, locale);
-        EXPECT_EQ(Names(voices).front(), "Afrikaans") << locale;
-        EXPECT_EQ(Names(voices).back(), "Ukrainian") << locale;
-        EXPECT_TRUE(std::is_sorted(voices.begin(), voices.end(),
-            [](const EngineVoice& a, const EngineVoice& b) {
-                return QString::fromStdString(a.name).compare(
-                           QString::fromStdString(b.name), Qt::CaseInsensitive)
-                    < 0;
-            }))
+        EXPECT_EQ(Names(voices),
+            (std::vector<std::string> { "English (America)", "English (America, New York City)",
+                "English (Great Britain)", "English (Scotland)", "Afrikaans", "French (Belgium)",
+                "French (France)", "German", "Ukrainian" }))
             << locale;
     }
+
+    // Without an English voice either, everything by name.
+    std::vector<EngineVoice> noEnglish;
+    for (const auto& v : engine)
+        if (v.language.rfind("en", 0) != 0)
+            noEnglish.push_back(v);
+    OrderForLocale(noEnglish, "C");
+    EXPECT_EQ(Names(noEnglish),
+        (std::vector<std::string> {
+            "Afrikaans", "French (Belgium)", "French (France)", "German", "Ukrainian" }));
 }
 
 TEST(VoiceOrder, TheInstalledVoicesFollowTheLocaleOfMessages)
@@ -179,10 +186,10 @@ TEST(VoiceOrder, TheInstalledVoicesFollowTheLocaleOfMessages)
     locale.Set("en_GB.UTF-8", "de_DE.UTF-8", "en_US.UTF-8");
     EXPECT_EQ(first(), "English (Great Britain)");
     locale.Set(nullptr, nullptr, "C");
-    EXPECT_EQ(first(), "Afrikaans");
+    EXPECT_EQ(first(), "English (America)");
     locale.Set(nullptr, nullptr, nullptr);
     EXPECT_EQ(MessagesLocale(), "");
-    EXPECT_EQ(first(), "Afrikaans");
+    EXPECT_EQ(first(), "English (America)");
 }
 
 TEST(SpObjectTokenCategory, UnknownCategoryIsNotFoundUnlessCreated)
