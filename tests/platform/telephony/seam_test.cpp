@@ -7,6 +7,8 @@
 #include "servicetesting.h"
 #include "tapitest.h"
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -332,6 +334,28 @@ TEST_F(Seam, AnApplicationWhoseThreadEndedIsPassedOver)
     for (const LineMsg& m : MessageLog::Get().All())
         EXPECT_NE(m.instance, kInst2);
     EXPECT_EQ(lineShutdown(&orphan), 0);
+}
+
+// A timer its provider left pending never runs once the providers have been
+// replaced: what it refers to went with the old provider.
+TEST_F(Seam, TimersOfAStoppedProviderNeverRun)
+{
+    using Clock = std::chrono::steady_clock;
+    constexpr DWORD kDelayMs = 1500;
+    Register();
+    std::atomic<bool> staleRan { false }, freshRan { false };
+    const auto scheduled = Clock::now();
+    AsProvider([&](fake::Provider& p) { p.sink->StartTimer(kDelayMs, [&] { staleRan = true; }); });
+    ASSERT_EQ(lineShutdown(&app_), 0);
+    zq::telephony::UseProvidersForTesting({ { "Fake", &fake::Create } });
+    Register();
+    if (Clock::now() - scheduled >= std::chrono::milliseconds(kDelayMs))
+        GTEST_SKIP() << "the restart took longer than the timer's delay";
+    // Timers run in the order of their deadlines: once this later one has
+    // run, the stale one would have too.
+    AsProvider([&](fake::Provider& p) { p.sink->StartTimer(kDelayMs, [&] { freshRan = true; }); });
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return freshRan.load(); }));
+    EXPECT_FALSE(staleRan.load());
 }
 
 } // namespace
