@@ -103,12 +103,16 @@ void TThread::Synchronize(const std::function<void()>& fn)
     {
         std::lock_guard lock(w.mutex);
         w.queue.push_back(r);
+        // The event loop serves the queue too, for a main thread that is
+        // idle. Posted with the lock held: what Qt allocates for the wake-up
+        // here is then ordered, for the race checker, before the main thread
+        // takes the lock in CheckSynchronize (and before Qt frees it there);
+        // the lambda is empty, so nothing of ours is read before that.
+        if (auto* app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(
+                app, [] { CheckSynchronize(); }, Qt::QueuedConnection);
     }
     w.cond.notify_all();
-    // The event loop serves the queue too, for a main thread that is idle.
-    if (auto* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(
-            app, [] { CheckSynchronize(); }, Qt::QueuedConnection);
     std::unique_lock lock(w.mutex);
     w.cond.wait(lock, [&] { return r->done; });
     if (r->error)

@@ -171,6 +171,9 @@ void Service::StopProviders()
     // waiting for it.
     for (Running& r : old)
         r.provider->Stop();
+    // Their pending timers go with them: a function left queued would run
+    // against a provider that is gone. (The next start starts the thread.)
+    timers_.Stop();
 }
 
 DWORD Service::AddDevice(Provider* provider, ProviderLine* line)

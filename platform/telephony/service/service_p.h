@@ -13,8 +13,6 @@
 #include "tapi.h"
 #include "timerqueue_p.h"
 
-#include <QPointer>
-
 #include <map>
 #include <memory>
 #include <string>
@@ -69,7 +67,7 @@ public:
 private:
     struct App {
         LINECALLBACK callback = nullptr;
-        QPointer<MessageSink> sink;
+        MessageSink* sink = nullptr; // lives as long as the process
     };
     struct Line {
         HLINEAPP app = 0;

@@ -16,15 +16,18 @@ void TimerQueue::Start()
 
 void TimerQueue::Stop()
 {
+    decltype(due_) dropped;
     {
         std::lock_guard lock(mutex_);
         stop_ = true;
-        due_.clear();
+        dropped.swap(due_);
         index_.clear();
     }
     wake_.notify_all();
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
         thread_.join();
+    // The dropped functions go here, without our lock: what they hold may be
+    // a provider's object whose end cancels a timer.
 }
 
 zq::telephony::TimerId TimerQueue::Add(DWORD delayMs, std::function<void()> fn)

@@ -13,7 +13,8 @@ class TimerQueue {
 public:
     ~TimerQueue();
     void Start();
-    // Call without holding the service lock.
+    // Drops what is pending and ends the thread; Start runs it again. Call
+    // without holding the service lock.
     void Stop();
     zq::telephony::TimerId Add(DWORD delayMs, std::function<void()> fn);
     void Cancel(zq::telephony::TimerId id);

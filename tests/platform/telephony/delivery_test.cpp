@@ -5,6 +5,8 @@
 #include <QThread>
 
 #include <condition_variable>
+#include <functional>
+#include <mutex>
 
 namespace {
 
@@ -26,6 +28,36 @@ void WorkerCallback(DWORD dev, DWORD msg, DWORD_PTR inst, DWORD_PTR p1, DWORD_PT
     }
 }
 
+std::mutex jobMutex;
+std::condition_variable jobWake;
+std::function<void()> pendingJob;
+bool jobDone = false;
+
+// Runs job on context's thread and waits for it. The job crosses over under
+// our own lock; the queued call only wakes that thread (Qt's own hand-over
+// is invisible to the race checker).
+void RunOn(QObject* context, std::function<void()> job)
+{
+    std::unique_lock lock(jobMutex);
+    pendingJob = std::move(job);
+    jobDone = false;
+    QMetaObject::invokeMethod(
+        context,
+        [] {
+            std::function<void()> run;
+            {
+                std::lock_guard taken(jobMutex);
+                run = std::move(pendingJob);
+            }
+            run();
+            std::lock_guard done(jobMutex);
+            jobDone = true;
+            jobWake.notify_all();
+        },
+        Qt::QueuedConnection);
+    jobWake.wait(lock, [] { return jobDone; });
+}
+
 } // namespace
 
 TEST_F(TapiTest, MessagesWaitUntilTheRegisteringThreadProcessesEvents)
@@ -38,20 +70,17 @@ TEST_F(TapiTest, MessagesWaitUntilTheRegisteringThreadProcessesEvents)
     QObject context;
     context.moveToThread(&worker);
     HLINEAPP workerApp = 0;
-    QMetaObject::invokeMethod(
-        &context,
-        [&] {
-            workerThread = std::this_thread::get_id();
-            DWORD n = 0, version = 0;
-            LINEEXTENSIONID ext {};
-            ASSERT_EQ(lineInitialize(&workerApp, nullptr, &WorkerCallback, nullptr, &n), 0);
-            ASSERT_EQ(lineNegotiateAPIVersion(workerApp, 0, 0x00010000, 0x00090000, &version, &ext), 0);
-            HLINE line = 0;
-            ASSERT_EQ(lineOpen(workerApp, 1, &line, version, 0, kInst2, LINECALLPRIVILEGE_OWNER,
-                          LINEMEDIAMODE_INTERACTIVEVOICE, nullptr),
-                0);
-        },
-        Qt::BlockingQueuedConnection);
+    RunOn(&context, [&] {
+        workerThread = std::this_thread::get_id();
+        DWORD n = 0, version = 0;
+        LINEEXTENSIONID ext {};
+        ASSERT_EQ(lineInitialize(&workerApp, nullptr, &WorkerCallback, nullptr, &n), 0);
+        ASSERT_EQ(lineNegotiateAPIVersion(workerApp, 0, 0x00010000, 0x00090000, &version, &ext), 0);
+        HLINE line = 0;
+        ASSERT_EQ(lineOpen(workerApp, 1, &line, version, 0, kInst2, LINECALLPRIVILEGE_OWNER,
+                      LINEMEDIAMODE_INTERACTIVEVOICE, nullptr),
+            0);
+    });
 
     HCALL call = 0;
     const LONG request = lineMakeCall(caller, &call, "1002/ring=20ms", 0, nullptr);
@@ -77,8 +106,7 @@ TEST_F(TapiTest, MessagesWaitUntilTheRegisteringThreadProcessesEvents)
         }
     }
 
-    QMetaObject::invokeMethod(
-        &context, [&] { lineShutdown(&workerApp); }, Qt::BlockingQueuedConnection);
+    RunOn(&context, [&] { lineShutdown(&workerApp); });
     worker.quit();
     worker.wait();
     ASSERT_TRUE(MessageLog::Get().WaitState(kInst1, LINECALLSTATE_DISCONNECTED));

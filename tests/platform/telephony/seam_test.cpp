@@ -7,6 +7,8 @@
 #include "servicetesting.h"
 #include "tapitest.h"
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -256,6 +258,87 @@ TEST_F(Seam, DeviceConfigurationBeforeAnyApplicationUsesTheProvidersThatStay)
     EXPECT_EQ(std::memcmp(back.Data(), mine, sizeof mine), 0);
     ASSERT_EQ(lineShutdown(&app_), 0);
     EXPECT_EQ(Counts().made, made + 1);
+}
+
+// Reports made on several provider threads at once: every message reaches
+// the application, on the thread that registered it, each thread's in the
+// order it made them.
+TEST_F(Seam, ReportsFromSeveralThreadsArriveInOrderOnTheRegisteringThread)
+{
+    Register();
+    Open(0, kInst1, LINECALLPRIVILEGE_OWNER);
+    std::shared_ptr<fake::Call> offered;
+    AsProvider([&](fake::Provider& p) { offered = p.lines[0]->Offer(); });
+    ASSERT_NE(WaitOffer(kInst1), 0u);
+
+    constexpr DWORD kEach = 300;
+    auto report = [&](DWORD tag) {
+        for (DWORD i = 0; i < kEach; ++i) {
+            std::lock_guard lock(zq::telephony::ServiceLock());
+            fake::Current()->sink->CallInfoChanged(offered.get(), tag << 16 | i);
+        }
+    };
+    std::thread first(report, 1), second(report, 2);
+    first.join();
+    second.join();
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return Messages(LINE_CALLINFO).size() >= 2 * kEach; }));
+    DWORD next[3] = {};
+    for (const LineMsg& m : Messages(LINE_CALLINFO)) {
+        EXPECT_EQ(m.thread, std::this_thread::get_id());
+        const DWORD tag = DWORD(m.p1) >> 16;
+        ASSERT_TRUE(tag == 1 || tag == 2) << m.p1;
+        EXPECT_EQ(DWORD(m.p1) & 0xFFFF, next[tag]++);
+    }
+    EXPECT_EQ(next[1], kEach);
+    EXPECT_EQ(next[2], kEach);
+}
+
+// An application whose registering thread has ended hears nothing more:
+// what is meant for it is dropped, the others are served as before.
+TEST_F(Seam, AnApplicationWhoseThreadEndedIsPassedOver)
+{
+    Register();
+    Open(0, kInst1, LINECALLPRIVILEGE_OWNER);
+    HLINEAPP orphan = 0;
+    std::thread([&] {
+        DWORD count = 0, version = 0;
+        LINEEXTENSIONID ext {};
+        ASSERT_EQ(lineInitialize(&orphan, nullptr, &MessageLog::Callback, nullptr, &count), 0);
+        ASSERT_EQ(lineNegotiateAPIVersion(orphan, 0, 0x00010000, 0x00090000, &version, &ext), 0);
+        HLINE line = 0;
+        ASSERT_EQ(lineOpen(orphan, 0, &line, version, 0, kInst2, LINECALLPRIVILEGE_MONITOR,
+                      LINEMEDIAMODE_INTERACTIVEVOICE, nullptr),
+            0);
+    }).join();
+    ASSERT_NE(orphan, 0u);
+
+    AsProvider([&](fake::Provider& p) { p.lines[0]->Offer(); });
+    ASSERT_NE(WaitOffer(kInst1), 0u);
+    for (const LineMsg& m : MessageLog::Get().All())
+        EXPECT_NE(m.instance, kInst2);
+    EXPECT_EQ(lineShutdown(&orphan), 0);
+}
+
+// A timer its provider left pending never runs once the providers have been
+// replaced: what it refers to went with the old provider.
+TEST_F(Seam, TimersOfAStoppedProviderNeverRun)
+{
+    using Clock = std::chrono::steady_clock;
+    constexpr DWORD kDelayMs = 1500;
+    Register();
+    std::atomic<bool> staleRan { false }, freshRan { false };
+    const auto scheduled = Clock::now();
+    AsProvider([&](fake::Provider& p) { p.sink->StartTimer(kDelayMs, [&] { staleRan = true; }); });
+    ASSERT_EQ(lineShutdown(&app_), 0);
+    zq::telephony::UseProvidersForTesting({ { "Fake", &fake::Create } });
+    Register();
+    if (Clock::now() - scheduled >= std::chrono::milliseconds(kDelayMs))
+        GTEST_SKIP() << "the restart took longer than the timer's delay";
+    // Timers run in the order of their deadlines: once this later one has
+    // run, the stale one would have too.
+    AsProvider([&](fake::Provider& p) { p.sink->StartTimer(kDelayMs, [&] { freshRan = true; }); });
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return freshRan.load(); }));
+    EXPECT_FALSE(staleRan.load());
 }
 
 } // namespace
