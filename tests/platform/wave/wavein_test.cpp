@@ -2,6 +2,7 @@
 // device's output to another device's input through a pipe.
 #include "eventwait.h"
 #include "waveendpoints.h"
+#include "waveheaderflags.h"
 #include "wavetestsupport.h"
 
 #include <algorithm>
@@ -178,7 +179,7 @@ TEST(WaveIn, OutputOfOneDeviceIsHeardOnAnotherThroughAPipe)
     next = next == &r1 ? &r2 : &r1;
     ExpectData(in.handle, *next);
 
-    ASSERT_TRUE(zqtest::WaitUntil([&] { return (played.header.dwFlags & WHDR_DONE) != 0; }));
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return (zq::wave::HeaderFlags(played.header) & WHDR_DONE) != 0; }));
     EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
     CloseAndExpectMessage(in.handle);
     UnregisterWaveOutDevice(outId);
