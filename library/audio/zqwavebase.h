@@ -7,6 +7,7 @@
 // data comes from and where recorded data goes are virtual hooks.
 #include "mmsystem.h"
 #include "zqcommtapi.h"
+#include "zqwavelock.h"
 #include "zqwavthread.h"
 
 #include <QFlags>
@@ -105,8 +106,9 @@ protected:
     WAVEHDR inHeaderB_ {};
     // The input buffer the device hands back next (A first, then in turn).
     WAVEHDR* nextInHeader_ = nullptr;
-    int outputBufferSize_ = 0;
-    int inputBufferSize_ = 0;
+    // Read by the program while the wave thread frees the buffers.
+    std::atomic<int> outputBufferSize_ { 0 };
+    std::atomic<int> inputBufferSize_ { 0 };
     Cardinal recordLimit_ = 0;
     bool savedDataPort_ = false;
     // The line whose data port SaveDataPort closed: the port goes back to
@@ -143,8 +145,8 @@ private:
     std::shared_ptr<TWavLink> outputThread_;
     // Held while a device is torn down or one of its buffers is refilled, so
     // neither thread frees a buffer the other is still filling.
-    std::recursive_timed_mutex outputLock_;
-    std::recursive_timed_mutex inputLock_;
+    zq::audio::WaveLock outputLock_;
+    zq::audio::WaveLock inputLock_;
     std::atomic<bool> playing_ { false };
     std::atomic<bool> recording_ { false };
 };

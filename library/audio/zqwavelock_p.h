@@ -1,29 +1,30 @@
 #pragma once
-// The lock of one wave direction. The wave thread holds it while it refills
-// a buffer, and may then be inside a user handler that waits on the main
-// thread (a synchronised call); a main thread that waits for the lock keeps
-// serving such calls, or the two would wait for each other for ever.
+// Holds a wave direction's lock for a scope. The wave thread holds it while
+// it refills a buffer, and may then be inside a user handler that waits on
+// the main thread (a synchronised call); a main thread that waits for the
+// lock keeps serving such calls, or the two would wait for each other for
+// ever.
 #include "thread.h"
+#include "zqwavelock.h"
 
 #include <chrono>
-#include <mutex>
 
 class TWaveDeviceLock {
 public:
-    explicit TWaveDeviceLock(std::recursive_timed_mutex& Mutex)
-        : mutex_(Mutex)
+    explicit TWaveDeviceLock(zq::audio::WaveLock& Lock)
+        : lock_(Lock)
     {
         if (!IsMainThread()) {
-            mutex_.lock();
+            lock_.lock();
             return;
         }
-        while (!mutex_.try_lock_for(std::chrono::milliseconds(2)))
+        while (!lock_.try_lock_for(std::chrono::milliseconds(2)))
             CheckSynchronize();
     }
-    ~TWaveDeviceLock() { mutex_.unlock(); }
+    ~TWaveDeviceLock() { lock_.unlock(); }
     TWaveDeviceLock(const TWaveDeviceLock&) = delete;
     TWaveDeviceLock& operator=(const TWaveDeviceLock&) = delete;
 
 private:
-    std::recursive_timed_mutex& mutex_;
+    zq::audio::WaveLock& lock_;
 };

@@ -87,7 +87,8 @@ void TzqCustomWave::PlayBufferDone(WAVEHDR* Header)
             waveOutUnprepareHeader(waveOut_, Header, kHeaderSize);
         // A data source may answer more than it was offered; never more than
         // the buffer holds is played.
-        const int count = std::clamp(FillBuffer(Header->lpData, outputBufferSize_), 0, outputBufferSize_);
+        const int capacity = outputBufferSize_;
+        const int count = std::clamp(FillBuffer(Header->lpData, capacity), 0, capacity);
         Header->dwBufferLength = static_cast<DWORD>(count);
         if (count == 0) {
             if (other->dwBufferLength == 0)

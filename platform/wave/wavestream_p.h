@@ -2,6 +2,7 @@
 // One open wave device: the queue of headers, the worker that paces and
 // completes them, and the messages to the program.
 #include "wavebackend_p.h"
+#include "waveheaderflags.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -53,7 +54,9 @@ protected:
     // Sends one message per header, in order, with the state lock released
     // (callbacks may queue headers again). Returns with the lock released.
     void Send(std::unique_lock<std::mutex>& lock, UINT msg, const std::vector<WAVEHDR*>& headers);
-    static void MarkDone(WAVEHDR* h) { h->dwFlags = (h->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE; }
+    // The last write to a header before its message: everything the worker
+    // put into it is visible to a program that polls the flags.
+    static void MarkDone(WAVEHDR* h) { zq::wave::MarkHeaderDone(*h); }
 
     // The real-time clock of the stream: frame `anchorFrame_` was due at
     // `anchorTime_`, and one frame follows every 1/rate seconds.

@@ -1,6 +1,7 @@
 // What one line plays arrives at the connected line's wave-in.
 #include "mmsystem.h"
 #include "tapitest.h"
+#include "waveheaderflags.h"
 
 #include <algorithm>
 
@@ -51,7 +52,7 @@ TEST_F(TapiTest, AudioPlayedIntoOneLineIsRecordedOnTheOther)
     // The tone shows up in the recording once it has been played out.
     auto heard = [&] {
         for (const WAVEHDR& h : recHeaders)
-            if (h.dwFlags & WHDR_DONE) {
+            if (zq::wave::HeaderFlags(h) & WHDR_DONE) {
                 const char* p = h.lpData;
                 for (DWORD i = 0; i + 1 < h.dwBytesRecorded; i += 2)
                     if (p[i] == 0x34 && p[i + 1] == 0x12)

@@ -5,6 +5,7 @@
 #include "mmsystem.h"
 #include "servicetesting.h"
 #include "tapitest.h"
+#include "waveheaderflags.h"
 
 #include <cmath>
 
@@ -79,7 +80,7 @@ protected:
         h.dwBufferLength = DWORD(data.size());
         ASSERT_EQ(waveOutPrepareHeader(out, &h, sizeof h), MMSYSERR_NOERROR);
         ASSERT_EQ(waveOutWrite(out, &h, sizeof h), MMSYSERR_NOERROR);
-        ASSERT_TRUE(zqtest::WaitUntil([&] { return (h.dwFlags & WHDR_DONE) != 0; }));
+        ASSERT_TRUE(zqtest::WaitUntil([&] { return (zq::wave::HeaderFlags(h) & WHDR_DONE) != 0; }));
         waveOutUnprepareHeader(out, &h, sizeof h);
     }
 
@@ -144,7 +145,7 @@ TEST_F(LineWave, WhatTheLineHearsIsRecordedInTheApplicationsFormat)
         ASSERT_EQ(waveInAddBuffer(in, &headers[i], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     }
     ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
-    ASSERT_TRUE(zqtest::WaitUntil([&] { return (headers.back().dwFlags & WHDR_DONE) != 0; }));
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return (zq::wave::HeaderFlags(headers.back()) & WHDR_DONE) != 0; }));
     std::vector<int16_t> got;
     for (const WAVEHDR& h : headers) {
         const auto* p = reinterpret_cast<const int16_t*>(h.lpData);
@@ -190,14 +191,14 @@ TEST_F(LineWave, APacedLineTakesBuffersWhenItCanAndAnEndedCallStrandsNone)
     ASSERT_EQ(waveOutPrepareHeader(out, &h2, sizeof h2), MMSYSERR_NOERROR);
     ASSERT_EQ(waveOutWrite(out, &h1, sizeof h1), MMSYSERR_NOERROR);
     audio_->Release();
-    ASSERT_TRUE(zqtest::WaitUntil([&] { return (h1.dwFlags & WHDR_DONE) != 0; }));
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return (zq::wave::HeaderFlags(h1) & WHDR_DONE) != 0; }));
     EXPECT_EQ(audio_->PlayedBytes(), first.size());
     // Held again and the call ends meanwhile: the buffer still comes back,
     // and resetting and closing the device does not wait for the line.
     audio_->Hold();
     ASSERT_EQ(waveOutWrite(out, &h2, sizeof h2), MMSYSERR_NOERROR);
     audio_->EndCall();
-    ASSERT_TRUE(zqtest::WaitUntil([&] { return (h2.dwFlags & WHDR_DONE) != 0; }));
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return (zq::wave::HeaderFlags(h2) & WHDR_DONE) != 0; }));
     EXPECT_EQ(waveOutReset(out), MMSYSERR_NOERROR);
     waveOutUnprepareHeader(out, &h1, sizeof h1);
     waveOutUnprepareHeader(out, &h2, sizeof h2);

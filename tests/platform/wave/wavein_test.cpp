@@ -2,10 +2,12 @@
 // device's output to another device's input through a pipe.
 #include "eventwait.h"
 #include "waveendpoints.h"
+#include "waveheaderflags.h"
 #include "wavetestsupport.h"
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 
 using namespace wavetest;
 
@@ -178,9 +180,40 @@ TEST(WaveIn, OutputOfOneDeviceIsHeardOnAnotherThroughAPipe)
     next = next == &r1 ? &r2 : &r1;
     ExpectData(in.handle, *next);
 
-    ASSERT_TRUE(zqtest::WaitUntil([&] { return (played.header.dwFlags & WHDR_DONE) != 0; }));
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return (zq::wave::HeaderFlags(played.header) & WHDR_DONE) != 0; }));
     EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
     CloseAndExpectMessage(in.handle);
     UnregisterWaveOutDevice(outId);
     UnregisterWaveInDevice(inId);
+}
+
+// A program without messages polls each header's done flag and then reads
+// the header: the bytes and their count the worker wrote before marking it
+// are all there, in order.
+TEST(WaveIn, AProgramThatPollsTheDoneFlagReadsEveryRecordedByteInOrder)
+{
+    constexpr int kBuffers = 8;
+    constexpr size_t kBytes = 320; // 20 ms
+    std::vector<uint8_t> speech = Pattern(kBuffers * kBytes, 3);
+    auto source = std::make_shared<MemoryWaveIn>(speech, false);
+    UINT id = RegisterWaveInDevice("polled line", source);
+    HWAVEIN h = nullptr;
+    WAVEFORMATEX f = Pcm(8000, 1, 16);
+    ASSERT_EQ(waveInOpen(&h, id, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    std::vector<std::unique_ptr<Buffer>> buffers;
+    for (int i = 0; i < kBuffers; ++i) {
+        buffers.push_back(std::make_unique<Buffer>(std::vector<uint8_t>(kBytes, 0xEE)));
+        ASSERT_EQ(Add(h, *buffers.back()), MMSYSERR_NOERROR);
+    }
+    ASSERT_EQ(waveInStart(h), MMSYSERR_NOERROR);
+    std::vector<uint8_t> heard;
+    for (auto& b : buffers) {
+        ASSERT_TRUE(zqtest::WaitUntil([&] { return (zq::wave::HeaderFlags(b->header) & WHDR_DONE) != 0; }));
+        const std::vector<uint8_t> got = Recorded(*b);
+        heard.insert(heard.end(), got.begin(), got.end());
+    }
+    EXPECT_EQ(heard, speech);
+    EXPECT_EQ(waveInReset(h), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+    UnregisterWaveInDevice(id);
 }

@@ -6,6 +6,7 @@
 #include "events.h"
 #include "eventwait.h"
 #include "handles.h"
+#include "waveheaderflags.h"
 
 #include <chrono>
 #include <cstring>
@@ -225,7 +226,7 @@ TEST(WaveOut, OpenChecks)
     EXPECT_EQ(waveOutOpen(&second, id, &f, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
     Buffer a(Pattern(160));
     ASSERT_EQ(Queue(h, a), MMSYSERR_NOERROR);
-    while (!(a.header.dwFlags & WHDR_DONE))
+    while (!(zq::wave::HeaderFlags(a.header) & WHDR_DONE))
         ASSERT_EQ(WaitForSingleObject(event, kMessageLimitMs), WAIT_OBJECT_0);
     EXPECT_EQ(waveOutClose(h), MMSYSERR_NOERROR);
     CloseHandle(event);
@@ -256,7 +257,7 @@ TEST(WaveOut, FunctionCallbackGetsEveryMessageWithItsInstance)
         MMSYSERR_NOERROR);
     Buffer a(Pattern(64));
     ASSERT_EQ(Queue(h, a), MMSYSERR_NOERROR);
-    ASSERT_TRUE(zqtest::WaitUntil([&] { return (a.header.dwFlags & WHDR_DONE) != 0; }));
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return (zq::wave::HeaderFlags(a.header) & WHDR_DONE) != 0; }));
     ASSERT_EQ(waveOutClose(h), MMSYSERR_NOERROR);
     std::lock_guard lock(calls.mutex);
     ASSERT_EQ(calls.calls.size(), 3u);

@@ -7,6 +7,7 @@
 #include "sipaccounts.h"
 #include "sipp.h"
 #include "tapi.h"
+#include "waveheaderflags.h"
 #include "zqtapi.h"
 
 #include <QCoreApplication>
@@ -102,7 +103,7 @@ public:
     {
         std::vector<int16_t> s;
         for (const auto& h : headers_) {
-            if (!(h.dwFlags & WHDR_DONE))
+            if (!(zq::wave::HeaderFlags(h) & WHDR_DONE))
                 break;
             const auto* p = reinterpret_cast<const int16_t*>(h.lpData);
             s.insert(s.end(), p, p + h.dwBytesRecorded / 2);
