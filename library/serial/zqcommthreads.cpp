@@ -33,8 +33,11 @@ TCommThread::TCommThread(TzqCustomComm* AComm, std::shared_ptr<TCommLink> ALink)
 void TCommThread::StopThread()
 {
     Terminate();
+    // Set, not pulsed: a pulse also clears a completion the port has just
+    // signalled before the thread reached its wait, which then never ends.
+    // A set event is taken by the next wait, or reset by the next request.
     if (HANDLE event = WaitEvent)
-        PulseEvent(event);
+        SetEvent(event);
 }
 
 bool TCommThread::CommActive()
