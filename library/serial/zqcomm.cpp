@@ -65,6 +65,8 @@ TzqCustomComm::TzqCustomComm(QObject* AOwner)
 
 TzqCustomComm::~TzqCustomComm()
 {
+    // The threads are let go before anything they could reach changes.
+    StopThread();
     Destroying();
     SetTerminal(nullptr);
     SetDataProcessor(nullptr);
@@ -111,12 +113,16 @@ void TzqCustomComm::Open()
 
 void TzqCustomComm::Close()
 {
-    if (Handle != INVALID_HANDLE_VALUE) {
-        try {
-            ClosePort(true);
-            WriteLog(0, "The port is closed succesfully");
-        } catch (...) {
-            TzqBaseIO::Close();
+    {
+        // The event thread may be closing the port after a failed wait.
+        std::lock_guard lock(*portLock_);
+        if (Handle != INVALID_HANDLE_VALUE) {
+            try {
+                ClosePort(true);
+                WriteLog(0, "The port is closed succesfully");
+            } catch (...) {
+                TzqBaseIO::Close();
+            }
         }
     }
     DoTraceState(this, { tsTxEmpty });
@@ -166,6 +172,8 @@ void TzqCustomComm::FreeReceiveBuffer()
 
 void TzqCustomComm::StartThread()
 {
+    // The event thread clears the fields below when it closes the port.
+    std::lock_guard lock(*portLock_);
     if (!link_) {
         link_ = std::make_shared<TCommLink>(portLock_);
         link_->Comm = this;
@@ -178,6 +186,7 @@ void TzqCustomComm::StartThread()
 
 void TzqCustomComm::StopThread()
 {
+    std::lock_guard portLock(*portLock_);
     if (auto link = std::move(link_)) {
         // Waits while a thread is inside the component (handling an event,
         // or closing the port after a failed wait); afterwards neither calls

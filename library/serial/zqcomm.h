@@ -34,8 +34,10 @@ public:
     ~TzqCustomComm() override;
 
     // Fields, in the order the component keeps them.
-    TMsgThread* MsgThread = nullptr; // informational: the threads free themselves
-    TCommThread* CommThread = nullptr; // informational: the threads free themselves
+    // Informational (the threads free themselves); changed under the port
+    // lock, also by the event thread when it closes the port.
+    TMsgThread* MsgThread = nullptr;
+    TCommThread* CommThread = nullptr;
     COMSTAT* ComStat;
     COMMTIMEOUTS* Timeouts;
     std::string OpenErrorText;

@@ -33,14 +33,17 @@ TCommThread::TCommThread(TzqCustomComm* AComm, std::shared_ptr<TCommLink> ALink)
 void TCommThread::StopThread()
 {
     Terminate();
+    // Set, not pulsed: a pulse also clears a completion the port has just
+    // signalled before the thread reached its wait, which then never ends.
+    // A set event is taken by the next wait, or reset by the next request.
     if (HANDLE event = WaitEvent)
-        PulseEvent(event);
+        SetEvent(event);
 }
 
 bool TCommThread::CommActive()
 {
     std::lock_guard lock(link_->Lock);
-    return link_->Comm && link_->Comm->Active();
+    return link_->Comm != nullptr;
 }
 
 void TCommThread::Forward(DWORD Mask)
@@ -50,7 +53,7 @@ void TCommThread::Forward(DWORD Mask)
             std::lock_guard lock(link_->Lock);
             // The message thread is alive while its entry is set: a post
             // never goes to a thread that has ended.
-            if (Terminated() || !link_->Comm || !link_->Comm->IsOpened() || !link_->MsgThread)
+            if (Terminated() || !link_->Comm || !link_->MsgThread)
                 return;
             if (link_->MsgThreadId && PostThreadMessage(link_->MsgThreadId, ComEventMsg, Mask, 0))
                 return;
@@ -156,7 +159,7 @@ void TMsgThread::Execute()
                 break;
             {
                 std::lock_guard lock(link_->Lock);
-                if (!link_->Comm || !link_->Comm->Active())
+                if (!link_->Comm)
                     break;
             }
             if (Msg.message == QuitComEventMsg)

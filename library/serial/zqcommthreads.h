@@ -24,6 +24,11 @@ extern const UINT QuitComEventMsg;
 // may call into what it finds. Lock is the component's port lock, the same
 // for every open, so that closing the port (on the main thread, or on the
 // event thread after a failed wait) is one step however the two meet.
+//
+// Comm set means the component is open and active: it clears it before its
+// handle goes and before its destructor changes anything. The threads ask
+// the link, never the component's own state, which the main thread changes
+// without the lock (and whose class changes under a destructor).
 struct TCommLink {
     explicit TCommLink(std::shared_ptr<std::recursive_mutex> APortLock)
         : PortLock(std::move(APortLock))

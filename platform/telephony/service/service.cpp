@@ -29,7 +29,8 @@ LONG Service::Initialize(HLINEAPP* app, LINECALLBACK callback, DWORD* numDevs)
     if (!callback)
         return LONG(LINEERR_INVALPOINTER);
     std::lock_guard life(lifecycle_);
-    EnsureStarted();
+    if (const LONG failed = EnsureStarted())
+        return failed;
     Guard lock(ServiceLock());
     const HLINEAPP h = nextApp_++;
     App& a = apps_[h];

@@ -108,14 +108,14 @@ bool Service::SettingsChangedLocked() const
     return false;
 }
 
-void Service::EnsureStarted()
+LONG Service::EnsureStarted()
 {
     {
         Guard lock(ServiceLock());
         // Settings are looked at only while nobody uses a line: identifiers
         // never change under an application.
         if (started_ && !(apps_.empty() && SettingsChangedLocked()))
-            return;
+            return 0;
     }
     StopProviders();
     std::vector<std::pair<std::string, ProviderFactory>> chosen;
@@ -142,6 +142,11 @@ void Service::EnsureStarted()
         }
         // Without the lock: a provider may wait for its threads to come up.
         const std::vector<ProviderLine*> lines = p->Start(sink);
+        if (const LONG failed = p->StartError()) {
+            // Not started: the next first use tries again.
+            StopProviders();
+            return failed;
+        }
         Guard lock(ServiceLock());
         for (ProviderLine* l : lines)
             if (DeviceOf(l) < 0)
@@ -149,6 +154,7 @@ void Service::EnsureStarted()
     }
     Guard lock(ServiceLock());
     started_ = true;
+    return 0;
 }
 
 void Service::StopProviders()

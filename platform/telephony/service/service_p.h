@@ -103,8 +103,9 @@ private:
     };
 
     Service() = default;
-    // lifecycle_ held, ServiceLock() not.
-    void EnsureStarted();
+    // lifecycle_ held, ServiceLock() not. 0, or why a provider could not
+    // start (then none runs).
+    LONG EnsureStarted();
     void StopProviders();
     bool SettingsChangedLocked() const;
     // ServiceLock() held.

@@ -45,6 +45,8 @@ protected:
         // workers have gone with it).
         EXPECT_TRUE(zqtest::WaitUntil([&] { return ThreadCount() <= threadsBefore; }));
         SetDebugOutputHook(nullptr);
+        // What the threads wrote through the hook is ours once its lock is.
+        std::lock_guard lock(debugMutex);
     }
     std::string Received() const
     {

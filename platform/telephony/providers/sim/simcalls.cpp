@@ -213,6 +213,8 @@ void SimExchange::Negotiate(Connection& conn)
         c.modemsettings.dwNegotiatedDCERate = rate;
         c.modemsettings.dwNegotiatedModemOptions = common | (c.modemsettings.dwPreferredModemOptions & flow);
         std::memcpy(l->devConfig_.data(), &c, sizeof c);
+        // What was negotiated serves this call from memory; a store that
+        // cannot take it has said so, and the call goes on.
         SaveDevConfig(l->s_.key, l->devConfig_);
     }
     conn.a->details_.rate = rate;

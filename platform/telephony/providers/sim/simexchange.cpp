@@ -10,14 +10,28 @@ namespace zq::sim {
 std::vector<telephony::ProviderLine*> SimExchange::Start(telephony::ServiceSink* sink)
 {
     SimSettings settings;
+    bool stored = true;
     // Programs starting together on an empty store must agree on one set of
     // lines and publish each modem once.
-    RegWithStoreHeld([&settings] {
-        settings = ReadSimSettings(true);
+    RegWithStoreHeld([&] {
+        if (CreateDefaultLines() != LONG(ERROR_SUCCESS)) {
+            stored = false;
+            return;
+        }
+        settings = ReadSimSettings();
         for (const SimLineSettings& s : settings.lines)
-            telephony::PublishModemLine(s.name, s.port);
+            if (telephony::PublishModemLine(s.name, s.port).empty()) {
+                stored = false;
+                return;
+            }
     });
     std::lock_guard lock(telephony::ServiceLock());
+    // The store has said why (once: nothing more is written after a failed
+    // write); programs then learn that the lines are not there, rather than
+    // finding none.
+    startError_ = stored ? 0 : LONG(LINEERR_OPERATIONFAILED);
+    if (!stored)
+        return {};
     alive_ = std::make_shared<bool>(true);
     sink_ = sink;
     settings_ = std::move(settings);
@@ -33,7 +47,7 @@ std::vector<telephony::ProviderLine*> SimExchange::Start(telephony::ServiceSink*
 
 bool SimExchange::SettingsChanged() const
 {
-    return !(ReadSimSettings(false) == settings_);
+    return !(ReadSimSettings() == settings_);
 }
 
 void SimExchange::Stop()

@@ -56,11 +56,15 @@ struct SimSettings {
     std::vector<SimLineSettings> lines;
     bool operator==(const SimSettings&) const = default;
 };
-// Reads them; creates the two default lines when there are none.
-SimSettings ReadSimSettings(bool createDefaults);
+SimSettings ReadSimSettings();
+// Stores the two default lines when there are none. ERROR_SUCCESS, or the
+// store's error code (the store has said why); a line it could not store
+// whole is taken out again, so the next start makes both afresh.
+LONG CreateDefaultLines();
 // The line's stored configuration block, or a default one.
 std::vector<uint8_t> ReadDevConfig(const std::string& lineKey);
-void SaveDevConfig(const std::string& lineKey, const std::vector<uint8_t>& block);
+// ERROR_SUCCESS, or the store's error code.
+LONG SaveDevConfig(const std::string& lineKey, const std::vector<uint8_t>& block);
 
 class SimLeg : public telephony::ProviderCall, public std::enable_shared_from_this<SimLeg> {
 public:
@@ -153,6 +157,7 @@ public:
     std::vector<telephony::ProviderLine*> Start(telephony::ServiceSink* sink) override;
     void Stop() override;
     bool SettingsChanged() const override;
+    LONG StartError() const override { return startError_; }
 
     telephony::ServiceSink* Sink() const { return sink_; }
     DWORD ProgressMs() const { return settings_.progressMs; }
@@ -173,6 +178,7 @@ public:
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
 private:
+    LONG startError_ = 0;
     void DialRemote(const std::shared_ptr<Connection>& conn, std::shared_ptr<remote::Link> link,
         const std::string& dialled);
     void RemoteDialled(std::shared_ptr<remote::Link> link, const std::string& payload);

@@ -220,8 +220,12 @@ LONG SimLine::SetDevConfig(const void* data, size_t size)
 {
     if (size > 2048 || !IsModemDevConfig(data, size))
         return LONG(LINEERR_INVALPARAM);
-    devConfig_.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
-    SaveDevConfig(s_.key, devConfig_);
+    std::vector<uint8_t> block(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
+    // The line keeps what its store keeps: a block that could not be saved
+    // (the store has said why) is refused, not taken for this run only.
+    if (SaveDevConfig(s_.key, block) != LONG(ERROR_SUCCESS))
+        return LONG(LINEERR_OPERATIONFAILED);
+    devConfig_ = std::move(block);
     return 0;
 }
 

@@ -24,24 +24,49 @@ std::string LineKey(const std::string& key)
 
 } // namespace
 
-SimSettings ReadSimSettings(bool createDefaults)
+LONG CreateDefaultLines()
+{
+    if (!RegistryKey(HKEY_LOCAL_MACHINE, kSimulatedLinesKey).SubKeys().empty())
+        return LONG(ERROR_SUCCESS);
+    std::vector<std::string> made;
+    LONG rc = LONG(ERROR_SUCCESS);
+    for (int i = 1; i <= 2 && rc == LONG(ERROR_SUCCESS); ++i) {
+        const std::string k = "000" + std::to_string(i - 1);
+        HKEY key = nullptr;
+        rc = RegCreateKeyEx(HKEY_LOCAL_MACHINE, LineKey(k).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+            KEY_WRITE, nullptr, &key, nullptr);
+        if (rc != LONG(ERROR_SUCCESS))
+            break;
+        made.push_back(k);
+        const std::pair<const char*, std::string> values[] = {
+            { "Name", "Simulated line " + std::to_string(i) },
+            { "Number", "100" + std::to_string(i) },
+            { "Port", "SIM" + std::to_string(i) },
+        };
+        for (const auto& [name, text] : values) {
+            rc = RegSetValueEx(
+                key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), DWORD(text.size() + 1));
+            if (rc != LONG(ERROR_SUCCESS))
+                break;
+        }
+        RegCloseKey(key);
+    }
+    if (rc != LONG(ERROR_SUCCESS)) {
+        // A line without its number would be kept for good: the set-up
+        // runs only while there are none.
+        for (const std::string& k : made)
+            RegDeleteKey(HKEY_LOCAL_MACHINE, LineKey(k).c_str());
+    }
+    return rc;
+}
+
+SimSettings ReadSimSettings()
 {
     SimSettings out;
     RegistryKey own(HKEY_LOCAL_MACHINE, kSimulatedKey);
     out.ringMs = own.Dword("RingIntervalMs", kDefaultRingMs);
     out.progressMs = own.Dword("ProgressDelayMs", kDefaultProgressMs);
-    RegistryKey linesKey(HKEY_LOCAL_MACHINE, kSimulatedLinesKey, createDefaults);
-    std::vector<std::string> keys = linesKey.SubKeys();
-    if (keys.empty() && createDefaults) {
-        for (int i = 1; i <= 2; ++i) {
-            const std::string k = "000" + std::to_string(i - 1);
-            RegistryKey line(HKEY_LOCAL_MACHINE, LineKey(k), true);
-            line.SetString("Name", "Simulated line " + std::to_string(i));
-            line.SetString("Number", "100" + std::to_string(i));
-            line.SetString("Port", "SIM" + std::to_string(i));
-            keys.push_back(k);
-        }
-    }
+    const std::vector<std::string> keys = RegistryKey(HKEY_LOCAL_MACHINE, kSimulatedLinesKey).SubKeys();
     for (const std::string& k : keys) {
         RegistryKey key(HKEY_LOCAL_MACHINE, LineKey(k));
         SimLineSettings s;
@@ -76,10 +101,16 @@ std::vector<uint8_t> ReadDevConfig(const std::string& lineKey)
     return block;
 }
 
-void SaveDevConfig(const std::string& lineKey, const std::vector<uint8_t>& block)
+LONG SaveDevConfig(const std::string& lineKey, const std::vector<uint8_t>& block)
 {
-    RegistryKey key(HKEY_LOCAL_MACHINE, LineKey(lineKey), true);
-    key.SetBinary("DevConfig", block.data(), block.size());
+    HKEY key = nullptr;
+    LONG rc = RegCreateKeyEx(HKEY_LOCAL_MACHINE, LineKey(lineKey).c_str(), 0, nullptr,
+        REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr);
+    if (rc != LONG(ERROR_SUCCESS))
+        return rc;
+    rc = RegSetValueEx(key, "DevConfig", 0, REG_BINARY, block.data(), DWORD(block.size()));
+    RegCloseKey(key);
+    return rc;
 }
 
 } // namespace zq::sim

@@ -299,6 +299,10 @@ public:
     // now (more may come through LineAdded), valid until Stop or their
     // LineRemoved.
     virtual std::vector<ProviderLine*> Start(ServiceSink* sink) = 0;
+    // After Start: 0, or the LINEERR code of a provider that could not
+    // start (it has reported the cause where it arose). The service then
+    // stops the providers again and the call that wanted them fails.
+    virtual LONG StartError() const { return 0; }
     // Without ServiceLock. Ends every call, cancels every timer, joins the
     // provider's threads and frees the lines; nothing reaches the sink
     // afterwards. Called only when no application is registered.
