@@ -230,6 +230,7 @@ LONG Service::ConfigDialog(DWORD device, HWND owner, LPCSTR deviceClass)
 {
     std::vector<uint8_t> block;
     std::string name;
+    std::function<LONG(HWND)> ownDialog;
     {
         std::lock_guard life(lifecycle_);
         EnsureStarted();
@@ -241,16 +242,20 @@ LONG Service::ConfigDialog(DWORD device, HWND owner, LPCSTR deviceClass)
         if (deviceClass && !SameClass(deviceClass, "comm/datamodem") && !SameClass(deviceClass, "comm")
             && !SameClass(deviceClass, "tapi/line"))
             return LONG(LINEERR_INVALDEVICECLASS);
-        block = devices_[device].line->DevConfig();
+        ownDialog = devices_[device].line->ConfigDialog();
+        if (!ownDialog)
+            block = devices_[device].line->DevConfig();
         name = devices_[device].line->Caps().name;
     }
-    if (!IsModemDevConfig(block.data(), block.size()))
+    if (!ownDialog && !IsModemDevConfig(block.data(), block.size()))
         return LONG(LINEERR_OPERATIONUNAVAIL);
     // A modal dialog needs the widgets application and its thread.
     if (!qobject_cast<QApplication*>(QCoreApplication::instance())
         || QThread::currentThread() != QCoreApplication::instance()->thread())
         return LONG(LINEERR_OPERATIONFAILED);
-    // The lock is not held while the dialog runs: messages and timers go on.
+    // The lock is not held while a dialog runs: messages and timers go on.
+    if (ownDialog)
+        return ownDialog(owner);
     if (!RunModemConfigDialog(name, owner, &block))
         return 0;
     Guard lock(ServiceLock());

@@ -244,6 +244,11 @@ std::string CheckSipAccount(const SipAccountSettings& s)
     SipUri aor;
     if (!ParseSipUri(s.address, &aor) || aor.user.empty())
         return "the address \"" + s.address + "\" is not of the form sip:user@domain";
+    SipUri server;
+    if (!s.registrar.empty() && !ParseSipUri(s.registrar, &server))
+        return "the registrar \"" + s.registrar + "\" is not of the form sip:host[:port]";
+    if (!s.outboundProxy.empty() && !ParseSipUri(s.outboundProxy, &server))
+        return "the outbound proxy \"" + s.outboundProxy + "\" is not of the form sip:host[:port]";
     if (s.transport != "udp" && s.transport != "tcp" && s.transport != "tls")
         return "the transport must be udp, tcp or tls";
     if (s.localPort < 0 || s.localPort > 65535 || s.rtpPortMin < 0 || s.rtpPortMax > 65535

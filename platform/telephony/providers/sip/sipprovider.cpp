@@ -5,6 +5,7 @@
 #include "devconfig.h"
 #include "registry.h"
 #include "sdp_p.h"
+#include "sipconfigdialog_p.h"
 #include "sipuri_p.h"
 #include "tapi.h"
 
@@ -130,6 +131,12 @@ LONG SipLine::SetDevConfig(const void* data, size_t size)
         RegCloseKey(key);
     }
     return 0;
+}
+
+std::function<LONG(HWND owner)> SipLine::ConfigDialog() const
+{
+    // The account's name, not the line: the dialog may outlive it.
+    return [name = s_.name](HWND owner) { return RunSipAccountDialog(name, owner); };
 }
 
 void SipLine::Log(const std::string& text) const

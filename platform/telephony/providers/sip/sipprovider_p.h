@@ -111,6 +111,7 @@ public:
     std::shared_ptr<telephony::LineAudio> Audio() override { return audio_; }
     std::vector<uint8_t> DevConfig() const override { return devConfig_; }
     LONG SetDevConfig(const void* data, size_t size) override;
+    std::function<LONG(HWND owner)> ConfigDialog() const override;
 
     // stack: every event of this line's user agent.
     void OnEvent(int event, int status, const char* phrase, nua_handle_s* nh, const sip_s* sip, tagi_t* tags);

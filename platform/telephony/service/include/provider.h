@@ -124,6 +124,20 @@
 //   handles on the line and its calls are gone), every application gets
 //   LINE_REMOVE, and the line counts as closed: no ProviderLine::Close
 //   follows.
+//
+// CONFIGURATION DIALOG
+//   lineConfigDialog shows the line's own dialog when ProviderLine::
+//   ConfigDialog offers one (a SIP line edits its account), else the modem
+//   dialog on the line's "comm/datamodem" block, else it fails with
+//   LINEERR_OPERATIONUNAVAIL. ConfigDialog is called with ServiceLock held and
+//   returns a function the service runs afterwards on the GUI thread WITHOUT
+//   the lock (modal; messages and timers go on meanwhile). The function may
+//   outlive the line (another thread may restart the providers while the
+//   dialog is open), so it must not refer to the line or the provider: it
+//   edits the line's settings in the registry store. It returns 0, also when
+//   the user cancels, or a LINEERR code. Saved settings take effect as every
+//   settings change does: Provider::SettingsChanged reports them, and the
+//   providers restart at the next first use with no application registered.
 #include "win32types.h"
 
 #include <cstddef>
@@ -288,6 +302,9 @@ public:
     // The "comm/datamodem" configuration block (empty: none).
     virtual std::vector<uint8_t> DevConfig() const = 0;
     virtual LONG SetDevConfig(const void* data, size_t size) = 0;
+    // The line's own configuration dialog; see CONFIGURATION DIALOG. Empty:
+    // the line has none.
+    virtual std::function<LONG(HWND owner)> ConfigDialog() const { return {}; }
 };
 
 class Provider {

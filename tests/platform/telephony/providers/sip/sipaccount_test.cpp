@@ -122,5 +122,15 @@ TEST(SipAccounts, KeepThePasswordOwnerOnlyAndOutOfTheRegistry)
 
     s.address = "alice@pbx";
     EXPECT_NE(CheckSipAccount(s), "");
+    // A registrar or proxy that is no SIP address would only fail later,
+    // inside the stack, without a word to the user.
+    s.address = "sip:alice@pbx";
+    s.registrar = "pbx:5060";
+    EXPECT_EQ(CheckSipAccount(s), "the registrar \"pbx:5060\" is not of the form sip:host[:port]");
+    s.registrar = "sip:pbx";
+    s.outboundProxy = "sbc.example.org";
+    EXPECT_NE(CheckSipAccount(s).find("outbound proxy"), std::string::npos);
+    s.outboundProxy = "sips:sbc.example.org:5061";
+    EXPECT_EQ(CheckSipAccount(s), "");
     unsetenv("ZQ_REGISTRY_FILE");
 }

@@ -10,16 +10,29 @@
 #include "waveheaderflags.h"
 #include "zqtapi.h"
 
+#include <QApplication>
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtGlobal>
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -564,4 +577,144 @@ TEST_F(SipLineTest, ProgramWaitsAnswersAndRecordsACaller)
     std::vector<int16_t> samples(size_t(bytes.size() - 44) / 2);
     std::memcpy(samples.data(), bytes.constData() + 44, samples.size() * 2);
     EXPECT_GE(ToneFrames(samples, 1000), 60);
+}
+
+// The line's configuration dialog, as the window's "..." button opens it.
+namespace {
+
+QDialog* ActiveDialog()
+{
+    return qobject_cast<QDialog*>(QApplication::activeModalWidget());
+}
+
+void Type(QDialog* dlg, const char* field, const std::string& text)
+{
+    auto* e = dlg->findChild<QLineEdit*>(field);
+    ASSERT_TRUE(e) << field;
+    e->setText(QString::fromStdString(text));
+}
+
+// Presses OK; the refusal the dialog shows, or empty when it closed.
+std::string PressOk(QDialog* dlg)
+{
+    dlg->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    if (dlg->result() == QDialog::Accepted)
+        return {};
+    const auto* problem = dlg->findChild<QLabel*>("problem");
+    if (!problem)
+        return "(not the account dialog)";
+    return problem->isHidden() ? std::string("(no message)") : problem->text().toStdString();
+}
+
+std::string FileText(const std::string& path)
+{
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+} // namespace
+
+TEST_F(SipLineTest, TheConfigDialogEditsTheAccountAndTheLineRegistersWithIt)
+{
+    SaveAccount("old secret");
+    OpenLine();
+    const int registrarPort = FreeUdpPort();
+    QTimer::singleShot(0, [&] {
+        QDialog* dlg = ActiveDialog();
+        ASSERT_TRUE(dlg);
+        EXPECT_EQ(dlg->objectName(), "sipAccountDialog");
+        auto* password = dlg->findChild<QLineEdit*>("password");
+        EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+        EXPECT_EQ(dlg->findChild<QLineEdit*>("address")->text().toStdString(), account_.address);
+        Type(dlg, "displayName", "Alice Example");
+        Type(dlg, "registrar", "sip:127.0.0.1:" + std::to_string(registrarPort));
+        Type(dlg, "authUser", "alice");
+        Type(dlg, "password", "correct horse");
+        Type(dlg, "rtpPortMin", "30000");
+        Type(dlg, "rtpPortMax", "30100");
+        EXPECT_EQ(dlg->findChild<QComboBox*>("transport")->currentText(), "UDP");
+        auto* codecs = dlg->findChild<QListWidget*>("codecs");
+        codecs->setCurrentRow(1);
+        dlg->findChild<QPushButton*>("codecUp")->click();
+        EXPECT_EQ(PressOk(dlg), "");
+    });
+    ASSERT_EQ(lineConfigDialog(device_, nullptr, "comm/datamodem"), 0);
+
+    zq::sip::SipAccountSettings stored;
+    ASSERT_TRUE(zq::sip::LoadSipAccount(account_.name, &stored));
+    EXPECT_EQ(stored.displayName, "Alice Example");
+    EXPECT_EQ(stored.registrar, "sip:127.0.0.1:" + std::to_string(registrarPort));
+    EXPECT_EQ(stored.authUser, "alice");
+    EXPECT_EQ(stored.transport, "udp");
+    EXPECT_EQ(stored.rtpPortMin, 30000);
+    EXPECT_EQ(stored.rtpPortMax, 30100);
+    EXPECT_EQ(stored.codecs, "PCMA,PCMU");
+    EXPECT_EQ(stored.localPort, account_.localPort) << "untouched fields stay";
+    EXPECT_EQ(zq::sip::SipPassword(account_.name), "correct horse");
+    struct stat st { };
+    ASSERT_EQ(stat(zq::sip::SipSecretsFile().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(
+        FileText(dir_.filePath("registry.json").toStdString()).find("correct horse"), std::string::npos);
+
+    // The change takes effect once no program uses the lines: the line then
+    // registers with the new registrar and password.
+    lineShutdown(&app_);
+    app_ = 0;
+    device_ = DWORD(-1);
+    ASSERT_TRUE(sipp_.Start(
+        { "-sf", ScenarioPath("registrar_401.xml"), "-i", "127.0.0.1", "-p", std::to_string(registrarPort),
+            "-m", "1", "-set", "user", "alice", "-set", "password", "correct horse" },
+        Dir()));
+    ASSERT_TRUE(WaitListening(registrarPort)) << sipp_.Log();
+    OpenLine();
+    EXPECT_EQ(sipp_.Wait(), 0) << sipp_.Log();
+    EXPECT_FALSE(HasLog("correct horse"));
+    EXPECT_FALSE(HasLog("old secret"));
+}
+
+TEST_F(SipLineTest, TheConfigDialogRefusesWrongInputAndCancelChangesNothing)
+{
+    SaveAccount("old secret");
+    OpenLine();
+    std::vector<std::string> refusals;
+    QTimer::singleShot(0, [&] {
+        QDialog* dlg = ActiveDialog();
+        ASSERT_TRUE(dlg);
+        Type(dlg, "address", "alice@127.0.0.1");
+        refusals.push_back(PressOk(dlg));
+        Type(dlg, "address", "sip:bob@127.0.0.1");
+        Type(dlg, "localPort", "70000");
+        refusals.push_back(PressOk(dlg));
+        Type(dlg, "localPort", "");
+        Type(dlg, "rtpPortMin", "20000");
+        refusals.push_back(PressOk(dlg));
+        Type(dlg, "rtpPortMax", "10000");
+        refusals.push_back(PressOk(dlg));
+        Type(dlg, "rtpPortMin", "");
+        Type(dlg, "rtpPortMax", "");
+        Type(dlg, "registrar", "127.0.0.1:5060");
+        refusals.push_back(PressOk(dlg));
+        Type(dlg, "registrar", "");
+        auto* codecs = dlg->findChild<QListWidget*>("codecs");
+        for (int i = 0; i < codecs->count(); ++i)
+            codecs->item(i)->setCheckState(Qt::Unchecked);
+        refusals.push_back(PressOk(dlg));
+        Type(dlg, "password", "new secret");
+        dlg->reject();
+    });
+    ASSERT_EQ(lineConfigDialog(device_, nullptr, "comm/datamodem"), 0);
+    ASSERT_EQ(refusals.size(), 6u);
+    EXPECT_EQ(refusals[0], "The address \"alice@127.0.0.1\" is not of the form sip:user@domain.");
+    EXPECT_EQ(refusals[1], "The local SIP port must be a number from 0 to 65535 (0 or empty: any).");
+    EXPECT_EQ(refusals[2], "Give both ends of the audio port range, or neither.");
+    EXPECT_NE(refusals[3].find("the audio range from low to high"), std::string::npos) << refusals[3];
+    EXPECT_EQ(refusals[4], "The registrar \"127.0.0.1:5060\" is not of the form sip:host[:port].");
+    EXPECT_EQ(refusals[5], "The codecs must name PCMU and/or PCMA.");
+
+    zq::sip::SipAccountSettings stored;
+    ASSERT_TRUE(zq::sip::LoadSipAccount(account_.name, &stored));
+    EXPECT_EQ(stored, account_);
+    EXPECT_EQ(zq::sip::SipPassword(account_.name), "old secret");
+    EXPECT_FALSE(HasLog("secret"));
 }
