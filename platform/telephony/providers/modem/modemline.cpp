@@ -316,6 +316,14 @@ void ModemLine::PortPresent(bool present)
 {
     if (present == !portGone_)
         return;
+    // An open line's session finds a vanished port itself (and marks it
+    // gone); the watch only brings such a line back, never takes it down.
+    if (open_ && !present)
+        return;
+    if (open_ && !outOfService_) {
+        portGone_ = false;
+        return;
+    }
     portGone_ = !present;
     if (!present) {
         if (call_)

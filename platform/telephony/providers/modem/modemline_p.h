@@ -149,7 +149,8 @@ std::vector<ModemInfo> FindModems();
 // The modems of the class as they are now whose ports are there, without
 // asking the ports anything.
 std::vector<ModemInfo> ListModems();
-// All modems of the class, their ports there or not.
-std::vector<ModemInfo> ListClassModems();
+// All modems of the class, their ports there or not; read (if given) says
+// whether the class itself could be read.
+std::vector<ModemInfo> ListClassModems(bool* read = nullptr);
 
 } // namespace zq::modem

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
+#include <set>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -246,12 +247,28 @@ private:
     // modem of the class whose port is there becomes a new line.
     void Watch()
     {
-        const std::vector<ModemInfo> now = ListClassModems();
+        bool read = false;
+        const std::vector<ModemInfo> now = ListClassModems(&read);
+        if (!read) {
+            // The class could not be read this time: nothing is concluded.
+            watch_ = sink_->StartTimer(kWatchMs, [this] { Watch(); });
+            return;
+        }
+        std::set<ModemLine*> missing;
         for (auto it = lines_.begin(); it != lines_.end();) {
             const ModemInfo& info = (*it)->Info();
             const auto same = std::find_if(
                 now.begin(), now.end(), [&](const ModemInfo& m) { return SameModem(m, info); });
+            // Gone only when missing twice in a row: one look may fall on
+            // the class while a program rewrites it.
+            if (same == now.end() && !missing_.count(it->get())) {
+                missing.insert(it->get());
+                ++it;
+                continue;
+            }
             if (same == now.end()) {
+                OutputDebugString("Modem: " + info.name + " on " + info.device
+                    + " left the modem class; its line is removed.");
                 (*it)->Retire();
                 sink_->LineRemoved(it->get());
                 // Destroyed at Stop: destroying a line waits for its
@@ -263,9 +280,11 @@ private:
             (*it)->PortPresent(PortPresent(info.device));
             ++it;
         }
+        missing_ = std::move(missing);
         for (const ModemInfo& m : now) {
             if (Line(m) || !PortPresent(m.device))
                 continue;
+            OutputDebugString("Modem: " + m.name + " on " + m.device + " is a new line.");
             lines_.push_back(std::make_unique<ModemLine>(m, nextIndex_++, sink_, dispatcher_.get()));
             sink_->LineAdded(lines_.back().get());
         }
@@ -278,6 +297,7 @@ private:
     std::vector<std::unique_ptr<ModemLine>> retired_;
     DWORD nextIndex_ = 0;
     telephony::TimerId watch_ = 0;
+    std::set<ModemLine*> missing_; // lines whose modem the last look did not find
 };
 
 } // namespace
@@ -300,13 +320,17 @@ std::vector<ModemInfo> ListModems()
     return out;
 }
 
-std::vector<ModemInfo> ListClassModems()
+std::vector<ModemInfo> ListClassModems(bool* read)
 {
     std::vector<ModemInfo> out;
+    if (read)
+        *read = false;
     HKEY cls = nullptr;
     if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kModemClassKey, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, &cls)
         != LONG(ERROR_SUCCESS))
         return out;
+    if (read)
+        *read = true;
     for (DWORD i = 0;; ++i) {
         char sub[256];
         DWORD len = sizeof sub;
