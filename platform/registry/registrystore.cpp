@@ -84,7 +84,9 @@ QString StoreFilePath()
 
 RegistryStore& RegistryStore::instance()
 {
-    static RegistryStore store;
+    // Never destroyed: the telephony service's timer thread may still read
+    // settings while the process runs its exit handlers.
+    static RegistryStore& store = *new RegistryStore;
     return store;
 }
 

@@ -32,8 +32,7 @@ public:
     {
         char dir[] = "/tmp/zqmodemsimXXXXXX";
         dir_ = mkdtemp(dir);
-        // Lock files of the tests stay in the test's own folder.
-        setenv("ZQ_LOCK_DIR", dir_.c_str(), 1);
+        LockFolder();
         std::ofstream(dir_ + "/script.sim") << script;
         std::vector<std::string> args = { ZQ_MODEMSIM_PATH, "--link", dir_ + "/link", "--log", dir_ + "/log",
             "--record", dir_ + "/record", "--script", dir_ + "/script.sim" };
@@ -93,6 +92,23 @@ public:
     }
 
 private:
+    // Lock files of the tests stay in a folder of their own, one for the
+    // process: the service's threads read the setting, so it is written once,
+    // before the first simulator (and so the first line) exists.
+    static void LockFolder()
+    {
+        static const struct Folder {
+            std::string path;
+            Folder()
+            {
+                char dir[] = "/tmp/zqmodemlocksXXXXXX";
+                path = mkdtemp(dir);
+                setenv("ZQ_LOCK_DIR", path.c_str(), 1);
+            }
+            ~Folder() { std::system(("rm -rf " + path).c_str()); }
+        } folder;
+    }
+
     std::string dir_, path_;
     pid_t pid_ = -1;
 };
