@@ -15,6 +15,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr DWORD kMaxDword = 0xFFFFFFFFu;
 constexpr int kCommandMs = 3000;
+// How long a close waits for the modem to confirm going on hook.
+constexpr int kHangupMs = 1000;
 constexpr size_t kDuplexChunkSamples = 160; // 20 ms
 constexpr uint64_t kDuplexLeadSamples = 1600; // 200 ms ahead of the line's clock
 constexpr int kStreamEndMs = 30000; // what the modem still buffers may take this long to play
@@ -333,6 +335,8 @@ ModemResult ModemSession::doOpen(const ModemSettings& settings, const std::strin
         lock_.release();
         return GetLastError() == ERROR_ACCESS_DENIED ? ModemResult::PortBusy : ModemResult::PortFailed;
     }
+    // What an earlier user of the port left unread is no answer of ours.
+    PurgeComm(port_, PURGE_RXCLEAR | PURGE_TXCLEAR);
     parser_.reset();
     parser_.setForm(ResultForm::Either);
     ModemResult r = exchange("Z", kCommandMs);
@@ -479,11 +483,11 @@ void ModemSession::doClose()
 {
     if (port_ != INVALID_HANDLE_VALUE) {
         if (!failed_ && !lent_) {
-            // Leave the modem on hook; a modem that stopped answering is not
-            // waited for.
-            const char hangup[] = "ATH\r";
-            DWORD written = 0;
-            WriteFile(port_, hangup, sizeof hangup - 1, &written, nullptr);
+            // Leave the modem on hook, and take its answer: left in the port,
+            // the next open would read it as the answer to its own first
+            // command, and every answer after it one command late. A modem
+            // that stopped answering is waited for only briefly.
+            exchange("H", kHangupMs);
         }
         lent_ = false;
         const HANDLE port = port_;

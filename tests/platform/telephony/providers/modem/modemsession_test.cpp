@@ -135,6 +135,32 @@ TEST(ModemSession, OpensWithTheSettingsAndLogsARefusedOne)
     EXPECT_EQ(openSession(other), ModemResult::Ok);
 }
 
+// A line opened, rung and closed at once, then opened again (a program
+// listing the lines before it waits for a call): what the modem said after
+// the close must not be taken for answers of the next open, which would put
+// every later answer one command behind.
+TEST(ModemSession, WhatCameAfterACloseIsNotTakenForTheNextOpensAnswers)
+{
+    ModemSimProcess sim("after AT+VCID=1: ring 20 every 500 cid +15551234 \"Alice Smith\"\n");
+    Session s(sim.device());
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(openSession(s), ModemResult::Ok) << i;
+        EXPECT_TRUE(s.session.voiceCapable()) << i << sim.log();
+        // Closed while the caller id after the first ring is on its way.
+        const auto rings = [&] {
+            size_t n = 0;
+            const std::string log = sim.log();
+            for (size_t at = log.find("< RING"); at != std::string::npos; at = log.find("< RING", at + 1))
+                ++n;
+            return n;
+        };
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (rings() <= size_t(i) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_EQ(run([&](auto done) { s.session.close(done); }), ModemResult::Ok);
+    }
+}
+
 TEST(ModemSession, FallsBackToEightBitOrG711)
 {
     ModemSimProcess sim("formats alaw,ulaw\n");
