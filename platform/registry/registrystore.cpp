@@ -84,9 +84,7 @@ QString StoreFilePath()
 
 RegistryStore& RegistryStore::instance()
 {
-    // Never destroyed: the telephony service's timer thread may still read
-    // settings while the process runs its exit handlers.
-    static RegistryStore& store = *new RegistryStore;
+    static RegistryStore store;
     return store;
 }
 

@@ -129,6 +129,17 @@ LONG Service::EnsureStarted()
         enabled_ = testProviders_.empty() ? NamesOf(chosen) : std::vector<std::string>();
     }
     timers_.Start();
+    static const bool stopTimersAtExit = [] {
+        // Providers' timers read the registry store; at exit they stop
+        // before the store is destroyed. The store is made first, so its
+        // destructor is queued before this handler and runs after it.
+        HKEY key = nullptr;
+        if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_QUERY_VALUE, &key) == LONG(ERROR_SUCCESS))
+            RegCloseKey(key);
+        std::atexit([] { Instance().timers_.Stop(); });
+        return true;
+    }();
+    (void)stopTimersAtExit;
     for (auto& [name, create] : chosen) {
         Running r;
         r.name = name;
