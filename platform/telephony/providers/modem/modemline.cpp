@@ -580,19 +580,26 @@ void ModemLine::HandleEvent(const ModemEvent& e)
             return;
         if (!call_) {
             telephony::CallDetails d;
-            const bool voice = session_->voiceCapable()
-                && (detection_ & kVoiceModes || !(detection_ & LINEMEDIAMODE_DATAMODEM));
-            d.bearerMode = voice ? LINEBEARERMODE_VOICE : LINEBEARERMODE_DATA;
-            d.mediaMode = voice ? LINEMEDIAMODE_INTERACTIVEVOICE : LINEMEDIAMODE_DATAMODEM;
             d.origin = LINECALLORIGIN_INBOUND;
             d.calledName = info_.name;
             d.callerId = e.number;
             d.callerName = e.name;
             auto c = std::make_shared<ModemCall>(this, d, LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE);
+            c->released_ = true; // no application holds it yet
             call_ = c;
+        }
+        // Offered at the first ring that finds an application waiting for
+        // such calls: one that opened the line while the modem was already
+        // ringing (the first ring can arrive as the line opens) gets the
+        // call at the next ring instead of never.
+        if (call_->released_) {
+            const bool voice = session_->voiceCapable()
+                && (detection_ & kVoiceModes || !(detection_ & LINEMEDIAMODE_DATAMODEM));
+            call_->details_.bearerMode = voice ? LINEBEARERMODE_VOICE : LINEBEARERMODE_DATA;
+            call_->details_.mediaMode = voice ? LINEMEDIAMODE_INTERACTIVEVOICE : LINEMEDIAMODE_DATAMODEM;
             const DWORD wanted = voice ? kVoiceModes : LINEMEDIAMODE_DATAMODEM;
-            const bool taken = (detection_ & wanted) && sink_->CallOffered(this, c);
-            c->released_ = !taken;
+            if ((detection_ & wanted) && sink_->CallOffered(this, call_))
+                call_->released_ = false;
         }
         sink_->LineRinging(this, static_cast<DWORD>(e.count));
         if (ringTimer_)

@@ -168,6 +168,32 @@ TEST_F(ModemLineTest, IncomingCallWithCallerIdDigitsAndHangUp)
     EXPECT_EQ(digits, "42#");
 }
 
+// The modem already rings when a program opens the line to take calls (it
+// rang while another program had the line open, or as the line opened): the
+// call is offered at the next ring, not lost for good.
+TEST_F(ModemLineTest, AnOwnerWhoOpensWhileItRingsGetsTheCall)
+{
+    ModemSimProcess sim("after AT+VCID=1: ring 20 every 400\n");
+    Start(sim);
+    const HLINE watcher = OpenModem(LINECALLPRIVILEGE_NONE);
+    ASSERT_NE(watcher, 0u);
+    // The line has rung (and its call found no owner) before the owner comes.
+    ASSERT_TRUE(WaitMessage(LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING)) << sim.log();
+    HLINE owner = 0;
+    ASSERT_EQ(lineOpen(app_, device_, &owner, version_, 0, kInst2, LINECALLPRIVILEGE_OWNER,
+                  LINEMEDIAMODE_INTERACTIVEVOICE, nullptr),
+        0);
+    const HCALL in = WaitOffer(kInst2);
+    ASSERT_NE(in, 0u) << sim.log();
+    EXPECT_EQ(CallState(in), DWORD(LINECALLSTATE_OFFERING));
+    const LONG answer = lineAnswer(in, nullptr, 0);
+    LONG result = -1;
+    ASSERT_TRUE(MessageLog::Get().WaitReply(answer, &result));
+    EXPECT_EQ(result, 0);
+    ASSERT_TRUE(MessageLog::Get().WaitState(kInst2, LINECALLSTATE_CONNECTED));
+    EXPECT_TRUE(sim.waitLog("answered"));
+}
+
 TEST_F(ModemLineTest, ASettingRefusedStillOpensAndASilentModemDoesNot)
 {
     ModemSimProcess sim("error &K\nerror S30\n");
