@@ -210,11 +210,8 @@ public:
     {
         recorder = new TWaveRecorder(form.get());
         recorder->OnFatalError = TOnFatalErrorEvent(form.get(), &TForm1::zqCommTAPI1FatalError);
-        recorder->OnWriteError = [this, path](const QString& why) {
-            QMetaObject::invokeMethod(
-                form.get(), [this, path, why] { Fail("cannot write " + path + ": " + why); },
-                Qt::QueuedConnection);
-        };
+        recorder->OnWriteError
+            = [this, path](const QString& why) { Fail("cannot write " + path + ": " + why); };
         recorder->SetzqCommTAPI(form->zqCommTAPI1);
         if (!recorder->OpenFile(path, &error)) {
             error = "cannot record into " + path + ": " + error;

@@ -77,16 +77,26 @@ bool TWaveRecorder::PrepareRecord()
 
 void TWaveRecorder::StoreRecorded(const void* Buffer, int Size)
 {
-    QString failure;
+    std::lock_guard lock(mutex_);
+    if (!writer_ || writeFailed_ || Size <= 0 || writer_->Write(Buffer, size_t(Size)))
+        return;
+    writeFailed_ = true;
+    writeError_ = QString::fromStdString(writer_->Error());
+    // Only a wake-up, by name, crosses to the recorder's thread: this thread
+    // makes nothing (no slot object) that the other one reads or frees, and
+    // the reason is read there under the lock.
+    QMetaObject::invokeMethod(this, "ReportWriteError", Qt::QueuedConnection);
+}
+
+void TWaveRecorder::ReportWriteError()
+{
+    QString reason;
     {
         std::lock_guard lock(mutex_);
-        if (!writer_ || writeFailed_ || Size <= 0 || writer_->Write(Buffer, size_t(Size)))
-            return;
-        writeFailed_ = true;
-        failure = QString::fromStdString(writer_->Error());
+        reason = writeError_;
     }
     if (OnWriteError)
-        OnWriteError(failure);
+        OnWriteError(reason);
 }
 
 } // namespace zq::demo

@@ -36,7 +36,8 @@ public:
     bool FinishFile(QString* error);
     double Seconds() const;
 
-    // Called once, from the recording thread, when a write fails.
+    // Called once, on the recorder's own thread (from its event loop), after a
+    // write failed.
     std::function<void(const QString& reason)> OnWriteError;
 
     bool PreparePlay() override { return false; }
@@ -44,9 +45,13 @@ public:
     void StoreRecorded(const void* Buffer, int Size) override;
 
 private:
+    // Passes on the reason the recording thread left.
+    Q_INVOKABLE void ReportWriteError();
+
     mutable std::mutex mutex_;
     std::unique_ptr<zq::wave::AudioFileWriter> writer_;
     bool writeFailed_ = false;
+    QString writeError_;
 };
 
 } // namespace zq::demo

@@ -1,19 +1,19 @@
 // A program killed in the middle of a call to another program: the other
 // side sees the line disconnect soon after, and its line takes the next call.
+#include "childprocess.h"
 #include "eventwait.h"
 #include "linelistens.h"
 #include "registry.h"
 #include "scratchstore.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -42,48 +42,25 @@ class ProgramRun {
 public:
     explicit ProgramRun(const QStringList& args)
     {
-        process_.setProgram(QCoreApplication::applicationDirPath() + "/speechdemo");
-        process_.setArguments(args);
-        process_.start();
-    }
-    ~ProgramRun()
-    {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished();
-        }
+        process_.Start(QCoreApplication::applicationDirPath() + "/speechdemo", args);
     }
     // Until the line is printed or the program ends.
     bool WaitForLine(const QString& line)
     {
-        auto seen = [&] {
-            out_ += QString::fromLocal8Bit(process_.readAllStandardOutput());
-            return out_.split('\n').contains(line);
-        };
-        zqtest::WaitUntil([&] { return seen() || process_.state() == QProcess::NotRunning; });
+        auto seen = [&] { return QString::fromLocal8Bit(process_.Out()).split('\n').contains(line); };
+        const QDeadlineTimer limit(zqtest::kEventWaitLimitMs);
+        while (!seen() && process_.WaitForMoreOut(int(limit.remainingTime()))) { }
         return seen();
     }
-    void Kill()
-    {
-        ::kill(pid_t(process_.processId()), SIGKILL);
-        process_.waitForFinished();
-    }
-    int Finish()
-    {
-        // (Waiting for a program that has already ended answers false.)
-        if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(120000))
-            return -1;
-        out_ += QString::fromLocal8Bit(process_.readAllStandardOutput());
-        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-    }
+    void Kill() { process_.Kill(); }
+    int Finish() { return process_.WaitForExit(120000) ? process_.ExitCode() : -1; }
     std::string Output()
     {
-        return (out_ + QString::fromLocal8Bit(process_.readAllStandardError())).toStdString();
+        return (process_.Error() + QString::fromLocal8Bit(process_.Out() + process_.Err())).toStdString();
     }
 
 private:
-    QProcess process_;
-    QString out_;
+    zqtest::ChildProcess process_;
 };
 
 // A waiting run is reachable once its line's socket exists.

@@ -1,6 +1,7 @@
 // The registry store on a disk with no room left, as programs meet it: the
 // simulated exchange's first start and a line's saved configuration fail
 // with one clear message, and nothing claims success.
+#include "childprocess.h"
 #include "devconfig.h"
 #include "eventwait.h"
 #include "tapi.h"
@@ -8,8 +9,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -65,18 +64,15 @@ struct ProgramRun {
 
 ProgramRun Zqlines(const QString& configHome)
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("ZQ_REGISTRY_FILE");
-    env.insert("XDG_CONFIG_HOME", configHome);
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(ZQLINES_PATH), {});
+    zqtest::ChildProcess p;
     ProgramRun r;
-    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit)
+    if (!p.Start(
+            QStringLiteral(ZQLINES_PATH), {}, { {}, { "ZQ_REGISTRY_FILE", "XDG_CONFIG_HOME=" + configHome } })
+        || !p.WaitForExit(120000) || p.Crashed())
         return r;
-    r.exitCode = p.exitCode();
-    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    r.exitCode = p.ExitCode();
+    r.out = QString::fromLocal8Bit(p.Out());
+    r.err = QString::fromLocal8Bit(p.Err());
     return r;
 }
 

@@ -3,10 +3,10 @@
 // being written, and it reads.
 #include <QByteArray>
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtGlobal>
 
+#include "childprocess.h"
 #include "registry.h"
 
 #include <gtest/gtest.h>
@@ -29,17 +29,20 @@ std::string Expected(int n)
 // it; returns the last value it acknowledged.
 int ChurnAndKill(const char* key, int wanted)
 {
-    QProcess child;
-    child.start(QStringLiteral(ZQ_REGISTRY_CHILD), { "churn", key });
-    EXPECT_TRUE(child.waitForStarted(kProcessLimitMs));
+    zqtest::ChildProcess child;
+    EXPECT_TRUE(child.Start(QStringLiteral(ZQ_REGISTRY_CHILD), { "churn", key }))
+        << child.Error().toStdString();
     int acked = -1;
     QByteArray pending;
+    qsizetype taken = 0;
     while (acked < wanted) {
-        if (!child.waitForReadyRead(kProcessLimitMs)) {
-            ADD_FAILURE() << child.readAllStandardError().toStdString();
+        if (!child.WaitForMoreOut(kProcessLimitMs)) {
+            ADD_FAILURE() << child.Err().toStdString();
             break;
         }
-        pending += child.readAllStandardOutput();
+        const QByteArray& out = child.Out();
+        pending += out.mid(taken);
+        taken = out.size();
         qsizetype end;
         while ((end = pending.indexOf('\n')) >= 0) {
             const QByteArray line = pending.left(end);
@@ -48,9 +51,9 @@ int ChurnAndKill(const char* key, int wanted)
                 acked = line.mid(6).toInt();
         }
     }
-    ::kill(pid_t(child.processId()), SIGKILL);
-    EXPECT_TRUE(child.waitForFinished(kProcessLimitMs));
-    pending += child.readAllStandardOutput();
+    child.Signal(SIGKILL);
+    EXPECT_TRUE(child.WaitForExit(kProcessLimitMs));
+    pending += child.Out().mid(taken);
     for (const QByteArray& line : pending.split('\n'))
         if (line.startsWith("acked "))
             acked = line.mid(6).toInt();

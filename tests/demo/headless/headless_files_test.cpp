@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
 
 #include <csignal>
@@ -173,14 +172,13 @@ TEST(HeadlessFiles, ARecordingGoesIntoAFifoOrDeviceWithoutReplacingIt)
 {
     const QString fifo = Scratch().filePath("heard.fifo");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    QProcess reader;
-    reader.start("cat", { fifo });
-    ASSERT_TRUE(reader.waitForStarted());
+    ChildProcess reader;
+    ASSERT_TRUE(reader.Start("cat", { fifo })) << reader.Error().toStdString();
     const ProgramRun r
         = RunProgram({ "--demo", "--record", fifo, "--text", "Hello through a pipe.", "--timeout", "120" });
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    ASSERT_TRUE(reader.waitForFinished(60000));
-    const QByteArray heard = reader.readAllStandardOutput();
+    ASSERT_TRUE(reader.WaitForExit(60000));
+    const QByteArray heard = reader.Out();
     EXPECT_TRUE(heard.startsWith("RIFF"));
     EXPECT_GT(heard.size(), 8000); // over half a second of 8 kHz 16-bit audio
     EXPECT_TRUE(IsFifo(fifo));
@@ -295,25 +293,18 @@ TEST(HeadlessSignals, TimeOutOrSignalKeepsTheRecordingAndClosesTheLine)
     for (const int number : { SIGINT, SIGTERM }) {
         SCOPED_TRACE(number);
         const QString path = Scratch().filePath(QString("stopped-%1.wav").arg(number));
-        QProcess waiting;
-        waiting.start(Program(), { "--wait", "--record", path, "--timeout", "120" });
-        ASSERT_TRUE(waiting.waitForStarted());
-        ASSERT_TRUE(zqtest::WaitUntil(
-            [&] { return zqtest::LineListens("1002") || waiting.state() == QProcess::NotRunning; }));
-        QProcess caller;
+        ChildProcess waiting;
+        ASSERT_TRUE(waiting.Start(Program(), { "--wait", "--record", path, "--timeout", "120" }))
+            << waiting.Error().toStdString();
+        ASSERT_TRUE(zqtest::WaitUntil([&] { return zqtest::LineListens("1002") || !waiting.Running(); }));
+        ChildProcess caller;
         if (number == SIGTERM) {
             // In the middle of a call: the caller speaks for a long while.
-            caller.start(Program(),
+            ASSERT_TRUE(caller.Start(Program(),
                 { "--device", "Simulated line 1", "--call", "1002", "--text",
-                    QString("This sentence is spoken again and again. ").repeated(30), "--timeout", "120" });
-            QByteArray heard;
-            ASSERT_TRUE(zqtest::WaitUntil(
-                [&] {
-                    heard += waiting.readAllStandardOutput();
-                    return heard.contains("Connection established")
-                        || waiting.state() == QProcess::NotRunning;
-                },
-                60000));
+                    QString("This sentence is spoken again and again. ").repeated(30), "--timeout", "120" }))
+                << caller.Error().toStdString();
+            ASSERT_TRUE(waiting.WaitForOut("Connection established", 60000) || !waiting.Running());
             // Some audio has arrived once the recording has grown.
             ASSERT_TRUE(zqtest::WaitUntil(
                 [&] {
@@ -325,12 +316,12 @@ TEST(HeadlessSignals, TimeOutOrSignalKeepsTheRecordingAndClosesTheLine)
                 },
                 60000));
         }
-        ::kill(pid_t(waiting.processId()), number);
-        ASSERT_TRUE(waiting.waitForFinished(60000));
-        EXPECT_EQ(waiting.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(waiting.exitCode(), 128 + number);
-        const QString out = QString::fromLocal8Bit(waiting.readAllStandardOutput());
-        const QString err = QString::fromLocal8Bit(waiting.readAllStandardError());
+        waiting.Signal(number);
+        ASSERT_TRUE(waiting.WaitForExit(60000));
+        EXPECT_FALSE(waiting.Crashed());
+        EXPECT_EQ(waiting.ExitCode(), 128 + number);
+        const QString out = QString::fromLocal8Bit(waiting.Out());
+        const QString err = QString::fromLocal8Bit(waiting.Err());
         EXPECT_TRUE(err.contains(number == SIGINT ? "stopped by SIGINT" : "stopped by SIGTERM"))
             << err.toStdString();
         EXPECT_TRUE(out.contains("Recorded ") && out.contains(" to " + path)) << out.toStdString();
@@ -340,9 +331,8 @@ TEST(HeadlessSignals, TimeOutOrSignalKeepsTheRecordingAndClosesTheLine)
             EXPECT_GT(wav.Seconds(), 0.5);
             EXPECT_TRUE(out.contains(QRegularExpression("Call ended after \\d+\\.\\d s: hung up here")))
                 << out.toStdString();
-            ASSERT_TRUE(caller.waitForFinished(60000));
-            EXPECT_TRUE(
-                QString::fromLocal8Bit(caller.readAllStandardOutput()).contains("hung up by the far end"));
+            ASSERT_TRUE(caller.WaitForExit(60000));
+            EXPECT_TRUE(QString::fromLocal8Bit(caller.Out()).contains("hung up by the far end"));
         }
         EXPECT_FALSE(zqtest::LineListens("1002"));
     }

@@ -15,7 +15,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -158,15 +157,12 @@ namespace {
 TEST(Headless, ACallFromAnotherRunIsAnsweredAndRecorded)
 {
     const QString wavPath = Scratch().filePath("two-runs.wav");
-    QProcess waiting;
-    waiting.setProgram(QCoreApplication::applicationDirPath() + "/speechdemo");
-    waiting.setArguments({ "--wait", "--record", wavPath, "--timeout", "60" });
-    waiting.start();
-    ASSERT_TRUE(waiting.waitForStarted());
+    ChildProcess waiting;
+    ASSERT_TRUE(waiting.Start(Program(), { "--wait", "--record", wavPath, "--timeout", "60" }))
+        << waiting.Error().toStdString();
     // The waiting run is reachable once its line listens.
-    ASSERT_TRUE(zqtest::WaitUntil(
-        [&] { return zqtest::LineListens("1002") || waiting.state() == QProcess::NotRunning; }));
-    ASSERT_TRUE(zqtest::LineListens("1002")) << waiting.readAllStandardError().toStdString();
+    ASSERT_TRUE(zqtest::WaitUntil([&] { return zqtest::LineListens("1002") || !waiting.Running(); }));
+    ASSERT_TRUE(zqtest::LineListens("1002")) << waiting.Err().toStdString();
 
     const ProgramRun caller = RunProgram({ "--device", "Simulated line 1", "--call", "1002", "--text",
         "Hello from the other program.", "--timeout", "60" });
@@ -174,10 +170,9 @@ TEST(Headless, ACallFromAnotherRunIsAnsweredAndRecorded)
     EXPECT_TRUE(caller.out.contains("Connection established"));
     EXPECT_TRUE(caller.out.contains("Speaking is finished"));
 
-    ASSERT_TRUE(waiting.waitForFinished(90000));
-    const QStringList heard
-        = QString::fromLocal8Bit(waiting.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    EXPECT_EQ(waiting.exitCode(), 0) << waiting.readAllStandardError().toStdString();
+    ASSERT_TRUE(waiting.WaitForExit(90000));
+    const QStringList heard = QString::fromLocal8Bit(waiting.Out()).split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(waiting.ExitCode(), 0) << waiting.Err().toStdString();
     EXPECT_TRUE(heard.contains("Connection established"));
     EXPECT_TRUE(heard.contains("Line disconnected"));
     Wav wav;

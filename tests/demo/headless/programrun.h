@@ -1,10 +1,11 @@
 #pragma once
 // Running the program as a child process, and reading what it wrote.
+#include "childprocess.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -44,34 +45,23 @@ struct RunSetup {
 
 inline ProgramRun RunProgram(const QStringList& args, const RunSetup& setup = {})
 {
-    QProcess p;
-    p.setProgram(setup.program);
-    p.setArguments(args);
-    if (!setup.workDir.isEmpty())
-        p.setWorkingDirectory(setup.workDir);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const QString& entry : setup.env)
-        if (entry.contains('='))
-            env.insert(entry.section('=', 0, 0), entry.section('=', 1));
-        else
-            env.remove(entry);
-    p.setProcessEnvironment(env);
-    p.start();
-    if (p.waitForStarted()) {
-        p.write(setup.input);
-        p.closeWriteChannel();
-    }
+    ChildProcess p;
     ProgramRun r;
-    if (!p.waitForStarted() || !p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        r.err = "did not finish: " + p.errorString();
+    if (!p.Start(setup.program, args, { setup.workDir, setup.env })) {
+        r.err = "did not finish: " + p.Error();
         return r;
     }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.rawOut = p.readAllStandardOutput();
+    p.Write(setup.input);
+    p.CloseInput();
+    if (!p.WaitForExit(120000)) {
+        p.Kill();
+        r.err = "did not finish: timed out";
+        return r;
+    }
+    r.exitCode = p.ExitCode();
+    r.rawOut = p.Out();
     r.out = QString::fromLocal8Bit(r.rawOut).split('\n', Qt::SkipEmptyParts);
-    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    r.err = QString::fromLocal8Bit(p.Err());
     return r;
 }
 

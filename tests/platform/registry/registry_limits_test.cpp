@@ -1,11 +1,11 @@
 // The store at its limits: a disk that fills up, and keys that hold very
 // many values.
+#include "childprocess.h"
 #include "registry.h"
 #include "tempstore.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 
 #include <cerrno>
 #include <cstring>
@@ -149,12 +149,13 @@ TEST_F(TempStore, AKeyWithManyValuesLoadsInLinearTime)
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         ASSERT_EQ(f.write(doc), doc.size());
     }
-    QProcess child;
-    child.start(QStringLiteral(ZQ_REGISTRY_CHILD), { "dump", "Many", "VALUE199999" });
-    ASSERT_TRUE(child.waitForFinished(120000)) << "loading 200,000 values took over two minutes";
-    EXPECT_EQ(child.exitCode(), 0) << child.readAllStandardError().toStdString();
+    zqtest::ChildProcess child;
+    ASSERT_TRUE(child.Start(QStringLiteral(ZQ_REGISTRY_CHILD), { "dump", "Many", "VALUE199999" }))
+        << child.Error().toStdString();
+    ASSERT_TRUE(child.WaitForExit(120000)) << "loading 200,000 values took over two minutes";
+    EXPECT_EQ(child.ExitCode(), 0) << child.Err().toStdString();
     // 199999 = 0x00030d3f, stored little-endian.
-    EXPECT_EQ(QString::fromUtf8(child.readAllStandardOutput()).trimmed(), "4 3f0d0300");
+    EXPECT_EQ(QString::fromUtf8(child.Out()).trimmed(), "4 3f0d0300");
 }
 
 } // namespace

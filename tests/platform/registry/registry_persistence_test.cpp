@@ -1,9 +1,9 @@
+#include "childprocess.h"
 #include "registry.h"
 #include "tempstore.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QStringList>
 
 #include <csignal>
@@ -41,12 +41,12 @@ protected:
     // Runs the second program to its end and returns its output.
     static QString RunChild(const QStringList& arguments)
     {
-        QProcess child;
-        child.start(QStringLiteral(ZQ_REGISTRY_CHILD), arguments);
-        EXPECT_TRUE(child.waitForFinished(kProcessLimitMs));
-        EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(child.exitCode(), 0) << child.readAllStandardError().toStdString();
-        return QString::fromUtf8(child.readAllStandardOutput()).trimmed();
+        zqtest::ChildProcess child;
+        EXPECT_TRUE(child.Start(QStringLiteral(ZQ_REGISTRY_CHILD), arguments)) << child.Error().toStdString();
+        EXPECT_TRUE(child.WaitForExit(kProcessLimitMs));
+        EXPECT_FALSE(child.Crashed());
+        EXPECT_EQ(child.ExitCode(), 0) << child.Err().toStdString();
+        return QString::fromUtf8(child.Out()).trimmed();
     }
 
     static LONG SetString(const char* path, const char* name, const std::string& text)
@@ -106,16 +106,19 @@ TEST_F(RegistryPersistenceTest, ProgramsRunOneAfterAnotherSeeAndKeepEachOthersVa
 
 TEST_F(RegistryPersistenceTest, AKilledWriterLosesNothingItAcknowledged)
 {
-    QProcess child;
-    child.start(QStringLiteral(ZQ_REGISTRY_CHILD), { "churn", "Churn" });
-    ASSERT_TRUE(child.waitForStarted(kProcessLimitMs));
+    zqtest::ChildProcess child;
+    ASSERT_TRUE(child.Start(QStringLiteral(ZQ_REGISTRY_CHILD), { "churn", "Churn" }))
+        << child.Error().toStdString();
     // Kill it while it keeps rewriting the store; most of its time goes into
     // writing, so the kill usually lands in the middle of one.
     int acked = -1;
     QByteArray pending;
+    qsizetype taken = 0;
     while (acked < 40) {
-        ASSERT_TRUE(child.waitForReadyRead(kProcessLimitMs)) << child.readAllStandardError().toStdString();
-        pending += child.readAllStandardOutput();
+        ASSERT_TRUE(child.WaitForMoreOut(kProcessLimitMs)) << child.Err().toStdString();
+        const QByteArray& out = child.Out();
+        pending += out.mid(taken);
+        taken = out.size();
         qsizetype end;
         while ((end = pending.indexOf('\n')) >= 0) {
             const QByteArray line = pending.left(end);
@@ -124,10 +127,10 @@ TEST_F(RegistryPersistenceTest, AKilledWriterLosesNothingItAcknowledged)
             acked = line.mid(6).toInt();
         }
     }
-    ::kill(pid_t(child.processId()), SIGKILL);
-    ASSERT_TRUE(child.waitForFinished(kProcessLimitMs));
+    child.Signal(SIGKILL);
+    ASSERT_TRUE(child.WaitForExit(kProcessLimitMs));
     // Acknowledgements written after the last one read still count.
-    pending += child.readAllStandardOutput();
+    pending += child.Out().mid(taken);
     for (const QByteArray& line : pending.split('\n')) {
         if (line.startsWith("acked "))
             acked = line.mid(6).toInt();

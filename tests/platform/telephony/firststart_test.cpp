@@ -1,10 +1,9 @@
 // Programs that start together on an empty store: each must see the
 // simulated exchange's lines, and the store must hold each entry once.
+#include "childprocess.h"
 #include "modemclass.h"
 #include "registrykey.h"
 
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -16,6 +15,7 @@
 namespace {
 
 using zq::registry::RegistryKey;
+using zqtest::ChildProcess;
 
 // Where the simulated exchange keeps its lines, as a user edits it.
 constexpr const char* kSimulatedLinesKey = "SOFTWARE\\zqcomm\\Telephony\\Simulated\\Lines";
@@ -27,21 +27,18 @@ TEST(FirstStart, EightProgramsOnAnEmptyStoreAgreeOnTheLines)
     for (int round = 0; round < kRounds; ++round) {
         QTemporaryDir dir;
         ASSERT_TRUE(dir.isValid());
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove("ZQ_REGISTRY_FILE");
-        env.insert("XDG_CONFIG_HOME", dir.path());
-        std::vector<std::unique_ptr<QProcess>> programs;
+        const ChildProcess::Setup setup { {}, { "ZQ_REGISTRY_FILE", "XDG_CONFIG_HOME=" + dir.path() } };
+        std::vector<std::unique_ptr<ChildProcess>> programs;
         for (int i = 0; i < kPrograms; ++i) {
-            auto p = std::make_unique<QProcess>();
-            p->setProcessEnvironment(env);
-            p->start(QStringLiteral(ZQLINES_PATH), {});
-            programs.push_back(std::move(p));
+            programs.push_back(std::make_unique<ChildProcess>());
+            ASSERT_TRUE(programs.back()->Start(QStringLiteral(ZQLINES_PATH), {}, setup))
+                << programs.back()->Error().toStdString();
         }
         for (int i = 0; i < kPrograms; ++i) {
-            QProcess& p = *programs[size_t(i)];
-            ASSERT_TRUE(p.waitForFinished(120000)) << "round " << round;
-            const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
-            EXPECT_EQ(p.exitCode(), 0) << "round " << round;
+            ChildProcess& p = *programs[size_t(i)];
+            ASSERT_TRUE(p.WaitForExit(120000)) << "round " << round;
+            const QString out = QString::fromLocal8Bit(p.Out());
+            EXPECT_EQ(p.ExitCode(), 0) << "round " << round;
             EXPECT_TRUE(out.startsWith("2 line device(s)")) << "round " << round << " program " << i << ":\n"
                                                             << out.toStdString();
         }

@@ -1,13 +1,13 @@
 // The speech demo's headless runs on a modem line, the modem being the
 // simulator on a pseudo-terminal: a call out that speaks, and a call in whose
 // memo is recorded.
+#include "childprocess.h"
 #include "modemclass.h"
 #include "modemsim_process.h"
 #include "registry.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -50,20 +50,17 @@ protected:
 
     ProgramRun Speechdemo(const QStringList& args)
     {
-        QProcess p;
-        p.setProgram(QCoreApplication::applicationDirPath() + "/speechdemo");
-        p.setArguments(args);
-        p.start();
+        zqtest::ChildProcess p;
         ProgramRun r;
-        if (!p.waitForStarted() || !p.waitForFinished(180000)) {
-            p.kill();
-            p.waitForFinished();
+        if (!p.Start(QCoreApplication::applicationDirPath() + "/speechdemo", args)
+            || !p.WaitForExit(180000)) {
+            p.Kill();
             r.err = "did not finish";
             return r;
         }
-        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-        r.err = QString::fromLocal8Bit(p.readAllStandardError());
+        r.exitCode = p.ExitCode();
+        r.out = QString::fromLocal8Bit(p.Out());
+        r.err = QString::fromLocal8Bit(p.Err());
         return r;
     }
 

@@ -1,5 +1,6 @@
 // SIP lines against sipp on loopback, through the telephony API as programs
 // use it.
+#include "childprocess.h"
 #include "debugout.h"
 #include "eventwait.h"
 #include "mmsystem.h"
@@ -19,7 +20,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -33,6 +33,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -505,28 +506,23 @@ struct DemoRun {
     QString out, err;
 };
 
-QProcess* StartDemo(const QStringList& args)
+std::unique_ptr<zqtest::ChildProcess> StartDemo(const QStringList& args)
 {
-    auto* p = new QProcess;
-    p->setProgram(QCoreApplication::applicationDirPath() + "/speechdemo");
-    p->setArguments(args);
-    p->start();
+    auto p = std::make_unique<zqtest::ChildProcess>();
+    p->Start(QCoreApplication::applicationDirPath() + "/speechdemo", args);
     return p;
 }
 
-DemoRun Finish(QProcess* p)
+// (This process's events are served meanwhile.)
+DemoRun Finish(std::unique_ptr<zqtest::ChildProcess> p)
 {
     DemoRun r;
-    if (p->waitForStarted()
-        && zqtest::WaitUntil([&] { return p->state() == QProcess::NotRunning; }, 120000)) {
-        r.exitCode = p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1;
-    } else {
-        p->kill();
-        p->waitForFinished();
-    }
-    r.out = QString::fromLocal8Bit(p->readAllStandardOutput());
-    r.err = QString::fromLocal8Bit(p->readAllStandardError());
-    delete p;
+    if (zqtest::WaitUntil([&] { return !p->Running(); }, 120000))
+        r.exitCode = p->ExitCode();
+    else
+        p->Kill();
+    r.out = p->Error() + QString::fromLocal8Bit(p->Out());
+    r.err = QString::fromLocal8Bit(p->Err());
     return r;
 }
 
@@ -556,16 +552,16 @@ TEST_F(SipLineTest, ProgramWaitsAnswersAndRecordsACaller)
     const std::string scenario
         = WriteScenario("uac_caller.xml", Dir(), { { "@PCAP@", pcap }, { "@PAUSE@", "3000" } });
     const QString wavPath = QString::fromStdString(Dir() + "/heard.wav");
-    QProcess* waiting = StartDemo({ "--device", QString::fromStdString(account_.name), "--wait", "--record",
-        wavPath, "--timeout", "60" });
+    std::unique_ptr<zqtest::ChildProcess> waiting = StartDemo({ "--device",
+        QString::fromStdString(account_.name), "--wait", "--record", wavPath, "--timeout", "60" });
     // The line listens once the program has opened it.
-    ASSERT_TRUE(waiting->waitForStarted());
+    ASSERT_GT(waiting->Pid(), 0) << waiting->Error().toStdString();
     ASSERT_TRUE(WaitListening(account_.localPort));
     ASSERT_TRUE(sipp_.Start(
         { "127.0.0.1:" + std::to_string(account_.localPort), "-sf", scenario, "-i", "127.0.0.1", "-p",
             std::to_string(farPort_), "-mi", "127.0.0.1", "-mp", std::to_string(FreeMediaPort()), "-m", "1" },
         Dir()));
-    const DemoRun r = Finish(waiting);
+    const DemoRun r = Finish(std::move(waiting));
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString() << r.out.toStdString();
     EXPECT_TRUE(r.out.contains("Connection established")) << r.out.toStdString();
     EXPECT_TRUE(r.out.contains("Line disconnected")) << r.out.toStdString();
