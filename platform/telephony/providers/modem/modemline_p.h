@@ -8,6 +8,7 @@
 // provider's dispatcher, which runs them with ServiceLock() held, so the
 // session's thread never waits for the lock.
 #include "modemaudio_p.h"
+#include "modemdiscovery.h"
 #include "modemsession_p.h"
 #include "provider.h"
 
@@ -38,14 +39,6 @@ private:
     std::deque<std::function<void()>> queue_;
     bool quit_ = false;
     std::thread thread_;
-};
-
-struct ModemInfo {
-    std::string name; // FriendlyName
-    std::string device; // /dev/ttyUSB0
-    std::string userInit;
-    std::string registryKey; // where the settings live, below HKEY_LOCAL_MACHINE
-    std::string subkey; // the modem class subkey (0000, ...): the line's lasting key
 };
 
 class ModemCall : public telephony::ProviderCall, public std::enable_shared_from_this<ModemCall> {
@@ -149,8 +142,5 @@ std::vector<ModemInfo> FindModems();
 // The modems of the class as they are now whose ports are there, without
 // asking the ports anything.
 std::vector<ModemInfo> ListModems();
-// All modems of the class, their ports there or not; read (if given) says
-// whether the class itself could be read.
-std::vector<ModemInfo> ListClassModems(bool* read = nullptr);
 
 } // namespace zq::modem
