@@ -1,7 +1,8 @@
 // zqlines: lists the telephony line devices through the binding, with the
 // names, providers, port names, wave identifiers and capabilities programs
 // see; with --watch it goes on showing lines that appear and go; with --call
-// it places a call between two of them (zqlines_call.cpp).
+// it places a call between two of them (zqlines_call.cpp); --sip-* and
+// --modem-* set up the SIP accounts and modems that become lines.
 #include "zqtapi.h"
 
 #include <QCoreApplication>
@@ -70,6 +71,8 @@ int RunCall(int argc, char** argv);
 namespace zq::tools {
 int RunSipAccounts(int argc, char** argv);
 const char* SipAccountsUsage();
+int RunModems(int argc, char** argv);
+const char* ModemsUsage();
 } // namespace zq::tools
 
 int main(int argc, char** argv)
@@ -86,6 +89,8 @@ int main(int argc, char** argv)
             return RunCall(argc, argv);
         if (!std::strncmp(argv[i], "--sip-", 6))
             return zq::tools::RunSipAccounts(argc, argv);
+        if (!std::strncmp(argv[i], "--modem-", 8))
+            return zq::tools::RunModems(argc, argv);
         if (!std::strcmp(argv[i], "--help")) {
             std::printf(
                 "Usage: zqlines [--watch [SECONDS]]\n"
@@ -95,6 +100,7 @@ int main(int argc, char** argv)
                 "                               wait on device J, dial NUMBER on device I, show the\n"
                 "                               events and the log, hang up after SECONDS (default 2)\n");
             std::printf("%s", zq::tools::SipAccountsUsage());
+            std::printf("%s", zq::tools::ModemsUsage());
             return 0;
         }
     }
