@@ -222,7 +222,11 @@ int Scan(const std::vector<std::string>& ports)
             std::printf("%s: nothing answered\n", a.port.c_str());
             break;
         case Result::CannotOpen:
-            std::printf("%s: cannot be opened (error %u: %s)\n", a.port.c_str(), unsigned(a.error),
+            // A busy port is no failure of a scan of all ports; a port the
+            // user named that cannot be asked is.
+            failed = failed || !ports.empty();
+            std::fprintf(ports.empty() ? stdout : stderr, "%s%s: cannot be opened (error %u: %s)\n",
+                ports.empty() ? "" : "zqlines: ", a.port.c_str(), unsigned(a.error),
                 a.error == ERROR_ACCESS_DENIED ? "in use, or no access: is the user in group dialout?"
                     : a.error == ERROR_FILE_NOT_FOUND || a.error == ERROR_PATH_NOT_FOUND ? "no such port"
                     : a.error == ERROR_NOT_SUPPORTED                                     ? "not a serial port"

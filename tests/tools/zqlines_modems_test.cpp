@@ -186,6 +186,11 @@ TEST_F(ZqlinesModems, ScanAddsTheModemThatAnswersOnly)
     EXPECT_NE(r.out.find("0 modem(s) added."), std::string::npos) << r.out;
     EXPECT_EQ(ClassModems().size(), 1u);
 
+    // A port named that cannot be asked is an error, not "nothing found".
+    r = Zqlines({ "--modem-scan", "/dev/ttyZQNOTHERE4" });
+    EXPECT_NE(r.code, 0);
+    EXPECT_NE(r.err.find("/dev/ttyZQNOTHERE4: cannot be opened"), std::string::npos) << r.err;
+
     // A scanned modem is removed like any other.
     r = Zqlines({ "--modem-remove", QString::fromStdString(name) });
     EXPECT_EQ(r.code, 0) << r.err;
