@@ -175,6 +175,16 @@ int Add(const std::string& name, int argc, char** argv, int first)
         }
     }
     if (rc != LONG(ERROR_SUCCESS)) {
+        // Without its init string the modem would still become a line, set
+        // up otherwise than asked: it goes again.
+        if (!subkey.empty()) {
+            HKEY cls = nullptr;
+            if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kModemClassKey, 0, KEY_ENUMERATE_SUB_KEYS, &cls)
+                == LONG(ERROR_SUCCESS)) {
+                DeleteTree(cls, subkey);
+                RegCloseKey(cls);
+            }
+        }
         std::fprintf(stderr, "zqlines: the modem could not be added: registry error %ld\n", long(rc));
         return 1;
     }
