@@ -130,9 +130,10 @@ LONG Service::EnsureStarted()
     }
     timers_.Start();
     static const bool stopTimersAtExit = [] {
-        // Providers' timers read the registry store; at exit they stop
-        // before the store is destroyed. The store is made first, so its
-        // destructor is queued before this handler and runs after it.
+        // Providers' timers read the registry; at exit they stop before its
+        // store and open-key table are destroyed. The open below makes both
+        // first, so their destructors are queued before this handler and
+        // run after it.
         HKEY key = nullptr;
         if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_QUERY_VALUE, &key) == LONG(ERROR_SUCCESS))
             RegCloseKey(key);

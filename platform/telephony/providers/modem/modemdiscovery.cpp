@@ -141,6 +141,17 @@ bool PortPresent(const std::string& device)
     return stat(device.c_str(), &st) == 0;
 }
 
+std::string CurrentUserInit(const ModemInfo& modem)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, modem.registryKey.c_str(), 0, KEY_QUERY_VALUE, &key)
+        != LONG(ERROR_SUCCESS))
+        return modem.userInit;
+    std::string userInit = ReadString(key, "UserInit");
+    RegCloseKey(key);
+    return userInit;
+}
+
 std::vector<ModemInfo> ListClassModems(bool* read)
 {
     std::vector<ModemInfo> out;

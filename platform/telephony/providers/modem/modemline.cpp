@@ -31,17 +31,6 @@ void Log(const std::string& text)
     OutputDebugString("Modem: " + text);
 }
 
-std::string ReadString(HKEY key, const char* name)
-{
-    char buf[4096] = {};
-    DWORD size = sizeof buf - 1;
-    DWORD type = 0;
-    if (RegQueryValueEx(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size)
-        != LONG(ERROR_SUCCESS))
-        return {};
-    return std::string(buf, strnlen(buf, size));
-}
-
 } // namespace
 
 // ---- Dispatcher -----------------------------------------------------------
@@ -259,14 +248,7 @@ ModemSettings ModemLine::Settings() const
 
 std::string ModemLine::UserInit() const
 {
-    std::string userInit = info_.userInit;
-    HKEY key = nullptr;
-    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, info_.registryKey.c_str(), 0, KEY_QUERY_VALUE, &key)
-        == LONG(ERROR_SUCCESS)) {
-        userInit = ReadString(key, "UserInit");
-        RegCloseKey(key);
-    }
-    return userInit;
+    return CurrentUserInit(info_);
 }
 
 LONG ModemLine::Open()

@@ -31,6 +31,10 @@ bool PortPresent(const std::string& device);
 // All modems of the class (entries with a name and a port), their ports
 // there or not; read (if given) says whether the class itself could be read.
 std::vector<ModemInfo> ListClassModems(bool* read = nullptr);
+// The modem's init string as its class entry holds it now (the user may have
+// changed it since the entry was listed); the listed one when the entry
+// cannot be read.
+std::string CurrentUserInit(const ModemInfo& modem);
 
 // What asking one port came to.
 struct PortAnswer {
