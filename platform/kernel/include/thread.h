@@ -7,6 +7,7 @@
 // its event loop, from ProcessMessages, and while it waits for a thread in
 // WaitFor, so a thread may synchronise while the main thread waits for it.
 #include "win32types.h"
+#include "zqkernel_export.h"
 
 #include <atomic>
 #include <functional>
@@ -14,7 +15,7 @@
 
 // What outlives a thread object: its termination flag and its end. A
 // self-freeing thread can be asked to stop and waited for through this.
-class ThreadControl {
+class ZQKERNEL_EXPORT ThreadControl {
 public:
     void Terminate() { terminated_ = true; }
     bool Terminated() const { return terminated_; }
@@ -30,7 +31,7 @@ private:
     std::atomic<DWORD> threadId_ { 0 };
 };
 
-class TThread {
+class ZQKERNEL_EXPORT TThread {
 public:
     // The thread runs once Start is called. A class whose threads run at once
     // calls Start at the end of its own constructor, when the object is
@@ -77,10 +78,10 @@ private:
 
 // True on the thread of the application object (or, without one, the
 // process's initial thread).
-bool IsMainThread();
+ZQKERNEL_EXPORT bool IsMainThread();
 // True when a Qt application object exists.
-bool HasApplicationObject();
+ZQKERNEL_EXPORT bool HasApplicationObject();
 // Runs the Synchronize calls queued for the main thread; main thread only.
-void CheckSynchronize();
+ZQKERNEL_EXPORT void CheckSynchronize();
 // "Process pending messages": serves queued main-thread work and events.
-void ProcessMessages();
+ZQKERNEL_EXPORT void ProcessMessages();

@@ -2,6 +2,7 @@
 // An in-memory audio stream: the engine writes rendered PCM into it and the
 // player reads it back in buffer-sized pieces.
 #include "spaudioformat.h"
+#include "zqspeechengine_export.h"
 
 #include <cstdint>
 #include <memory>
@@ -10,7 +11,7 @@
 
 namespace sapi {
 
-class SpMemoryStream {
+class ZQSPEECHENGINE_EXPORT SpMemoryStream {
 public:
     SpMemoryStream();
 

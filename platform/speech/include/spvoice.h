@@ -3,13 +3,14 @@
 // its audio output stream, in that stream's format.
 #include "spmemorystream.h"
 #include "spobjecttoken.h"
+#include "zqspeechengine_export.h"
 
 #include <memory>
 #include <string>
 
 namespace sapi {
 
-class SpVoice {
+class ZQSPEECHENGINE_EXPORT SpVoice {
 public:
     SpVoice();
     // Abandons renders still queued; their stream is left as it was.
