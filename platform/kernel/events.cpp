@@ -4,6 +4,10 @@
 
 #include <chrono>
 
+using zq::kernel::EventObject;
+using zq::kernel::LookupKernelObjectAs;
+using zq::kernel::RegisterKernelObject;
+
 EventObject::EventObject(bool manualReset, bool initialState)
     : manualReset_(manualReset)
     , signalled_(initialState)

@@ -7,7 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
-using namespace zqreg;
+using namespace zq::registry;
 
 namespace {
 

@@ -8,6 +8,8 @@
 #include <condition_variable>
 #include <mutex>
 
+namespace zq::kernel {
+
 class ZQKERNEL_EXPORT EventObject : public KernelObject {
 public:
     EventObject(bool manualReset, bool initialState);
@@ -29,6 +31,8 @@ private:
     int waiters_ = 0;
     int pulsePending_ = 0;
 };
+
+} // namespace zq::kernel
 
 // The security attributes and the name of the Windows call have no meaning
 // here and are left out; only unnamed events exist.

@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 
+namespace zq::kernel {
+
 class ZQKERNEL_EXPORT KernelObject {
 public:
     virtual ~KernelObject();
@@ -30,13 +32,15 @@ template <class T> std::shared_ptr<T> LookupKernelObjectAs(HANDLE h)
     return std::dynamic_pointer_cast<T>(LookupKernelObject(h));
 }
 
-ZQKERNEL_EXPORT BOOL CloseHandle(HANDLE h);
-
 // Runs fn once on the thread that closes h, after the object's OnClose: for
 // whoever lent the handle to somebody else and must learn when it comes
 // back. FALSE when h names no object.
 ZQKERNEL_EXPORT BOOL NotifyHandleClosed(HANDLE h, std::function<void()> fn);
-ZQKERNEL_EXPORT DWORD WaitForSingleObject(HANDLE h, DWORD timeoutMs);
 
 // Number of open handles, for tests that check nothing is left behind.
 ZQKERNEL_EXPORT int OpenHandleCount();
+
+} // namespace zq::kernel
+
+ZQKERNEL_EXPORT BOOL CloseHandle(HANDLE h);
+ZQKERNEL_EXPORT DWORD WaitForSingleObject(HANDLE h, DWORD timeoutMs);

@@ -15,6 +15,10 @@
 
 // What outlives a thread object: its termination flag and its end. A
 // self-freeing thread can be asked to stop and waited for through this.
+class TThread;
+
+namespace zq::kernel {
+
 class ZQKERNEL_EXPORT ThreadControl {
 public:
     void Terminate() { terminated_ = true; }
@@ -25,11 +29,13 @@ public:
     DWORD ThreadId() const { return threadId_; }
 
 private:
-    friend class TThread;
+    friend class ::TThread;
     std::atomic<bool> terminated_ { false };
     std::atomic<bool> ended_ { false };
     std::atomic<DWORD> threadId_ { 0 };
 };
+
+} // namespace zq::kernel
 
 class ZQKERNEL_EXPORT TThread {
 public:
@@ -57,7 +63,7 @@ public:
     std::function<void()> OnTerminate;
     DWORD ReturnValue = 0;
 
-    std::shared_ptr<ThreadControl> Control() const { return control_; }
+    std::shared_ptr<zq::kernel::ThreadControl> Control() const { return control_; }
 
     // Runs fn on the main thread and waits for it. On the main thread, and in
     // a program without an application object, fn runs at once on the
@@ -68,8 +74,8 @@ protected:
     virtual void Execute() = 0;
 
 private:
-    static void Run(TThread* self, std::shared_ptr<ThreadControl> control);
-    std::shared_ptr<ThreadControl> control_;
+    static void Run(TThread* self, std::shared_ptr<zq::kernel::ThreadControl> control);
+    std::shared_ptr<zq::kernel::ThreadControl> control_;
     std::atomic<bool> finished_ { false };
     std::atomic<bool> started_ { false };
     struct StartGate;

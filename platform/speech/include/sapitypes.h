@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace sapi {
+namespace zq::speech {
 
 using HRESULT = int32_t;
 
@@ -71,4 +71,4 @@ constexpr int32_t WAVE_FORMAT_PCM = 1;
 // Category of the installed voices, as the speech API names it.
 inline constexpr char16_t SPCAT_VOICES[] = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Speech\\Voices";
 
-} // namespace sapi
+} // namespace zq::speech

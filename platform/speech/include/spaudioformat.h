@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-namespace sapi {
+namespace zq::speech {
 
 // The PCM layout the engine renders; values are checked when a stream's
 // format object takes them, not when they are put, so a caller can fill the
@@ -56,4 +56,4 @@ private:
     SpWaveFormatEx format_;
 };
 
-} // namespace sapi
+} // namespace zq::speech

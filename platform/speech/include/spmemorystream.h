@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-namespace sapi {
+namespace zq::speech {
 
 class ZQSPEECHENGINE_EXPORT SpMemoryStream {
 public:
@@ -57,4 +57,4 @@ private:
     int64_t position_ = 0;
 };
 
-} // namespace sapi
+} // namespace zq::speech

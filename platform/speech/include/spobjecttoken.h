@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace sapi {
+namespace zq::speech {
 
 // One installed voice: its display name (the default value), attributes
 // such as Language, Gender, Vendor and Name, and the engine's own identifier.
@@ -68,4 +68,4 @@ private:
     size_t position_ = 0;
 };
 
-} // namespace sapi
+} // namespace zq::speech

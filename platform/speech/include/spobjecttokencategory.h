@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-namespace sapi {
+namespace zq::speech {
 
 class ZQSPEECHENGINE_EXPORT SpObjectTokenCategory {
 public:
@@ -36,4 +36,4 @@ private:
 // Tokens of the installed voices, the user's language first (see voiceorder_p.h).
 ZQSPEECHENGINE_EXPORT std::vector<SpObjectTokenPtr> InstalledVoiceTokens();
 
-} // namespace sapi
+} // namespace zq::speech

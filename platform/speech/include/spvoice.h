@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-namespace sapi {
+namespace zq::speech {
 
 class ZQSPEECHENGINE_EXPORT SpVoice {
 public:
@@ -54,4 +54,4 @@ private:
     int32_t streamNumber_ = 0;
 };
 
-} // namespace sapi
+} // namespace zq::speech
