@@ -44,12 +44,6 @@ void EventObject::Pulse()
     signalled_ = false;
 }
 
-bool EventObject::IsSignalled() const
-{
-    std::lock_guard lock(mutex_);
-    return signalled_;
-}
-
 DWORD EventObject::Wait(DWORD timeoutMs)
 {
     std::unique_lock lock(mutex_);

@@ -16,7 +16,6 @@ public:
     void Set();
     void Reset();
     void Pulse();
-    bool IsSignalled() const;
     DWORD Wait(DWORD timeoutMs) override;
     void OnClose() override;
 

@@ -25,7 +25,6 @@ public:
 
     void SetDword(const char* name, DWORD value);
     void SetString(const char* name, const std::string& value);
-    void SetBinary(const char* name, const void* data, size_t size);
 
 private:
     HKEY key_ = nullptr;

@@ -39,7 +39,7 @@ TEST(Events, PulseReleasesAThreadBlockedOnTheEvent)
         std::this_thread::yield();
     }
     waiter.join();
-    EXPECT_FALSE(object->IsSignalled());
+    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_TIMEOUT);
     CloseHandle(e);
 }
 
