@@ -31,7 +31,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < speech.VoiceCount(); ++i)
         if (speech.VoiceName(i) == "English (America)")
             speech.SelectVoice(i);
-    const sapi::SpObjectTokenPtr token = speech.VoiceToken();
+    const zq::speech::SpObjectTokenPtr token = speech.VoiceToken();
     if (!token) {
         std::fprintf(stderr, "No voice is installed.\n");
         return 1;

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-using namespace sapi;
+using namespace zq::speech;
 
 namespace {
 

@@ -10,7 +10,7 @@ HRESULT GetTokenCategory(
     try {
         Category = std::make_shared<SpObjectTokenCategory>();
     } catch (const std::bad_alloc&) {
-        throw sapi::SpeechEngineError(sapi::E_OUTOFMEMORY);
+        throw zq::speech::SpeechEngineError(zq::speech::E_OUTOFMEMORY);
     }
     return Category->SetId(CategoryId, CreateIfNotExist);
 }
@@ -20,7 +20,7 @@ HRESULT EnumTokens(const std::u16string& CategoryId, const char16_t* RequiredAtt
 {
     std::shared_ptr<SpObjectTokenCategory> category;
     HRESULT result = GetTokenCategory(CategoryId, category, false);
-    if (result == sapi::S_OK)
+    if (result == zq::speech::S_OK)
         result = category->EnumTokens(RequiredAttributes, OptionalAttributes, Enum);
     return result;
 }

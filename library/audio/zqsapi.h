@@ -12,16 +12,16 @@
 
 namespace zqsapi {
 
-using sapi::HRESULT;
-using sapi::IEnumSpObjectTokens;
-using sapi::SpObjectTokenCategory;
+using zq::speech::HRESULT;
+using zq::speech::IEnumSpObjectTokens;
+using zq::speech::SpObjectTokenCategory;
 
 // Category identifier of the installed voices.
 inline const std::u16string VoicesCategory = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Speech\\Voices";
 
 // Creates a token category and sets its identifier; returns SetId's result
 // (0 on success). Category is set even when SetId fails. Throws
-// sapi::SpeechEngineError when the category object cannot be created.
+// zq::speech::SpeechEngineError when the category object cannot be created.
 HRESULT GetTokenCategory(const std::u16string& CategoryId, std::shared_ptr<SpObjectTokenCategory>& Category,
     bool CreateIfNotExist);
 

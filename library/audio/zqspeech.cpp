@@ -58,14 +58,14 @@ bool TzqSpeech::CreateSpeechObjects()
 {
     if (!voice_) {
         try {
-            voice_ = std::make_shared<sapi::SpVoice>();
+            voice_ = std::make_shared<zq::speech::SpVoice>();
         } catch (...) {
             voice_.reset();
         }
     }
     if (!stream_) {
         try {
-            stream_ = std::make_shared<sapi::SpMemoryStream>();
+            stream_ = std::make_shared<zq::speech::SpMemoryStream>();
         } catch (...) {
             voice_.reset();
             stream_.reset();
@@ -89,7 +89,7 @@ bool TzqSpeech::PreparePlay()
     }
     try {
         Render();
-    } catch (const sapi::SpeechEngineError& e) {
+    } catch (const zq::speech::SpeechEngineError& e) {
         throw Exception(e.what());
     }
     return true;
@@ -98,7 +98,7 @@ bool TzqSpeech::PreparePlay()
 void TzqSpeech::Render()
 {
     auto wave = stream_->get_Format()->GetWaveFormatEx();
-    wave->put_FormatTag(sapi::WAVE_FORMAT_PCM);
+    wave->put_FormatTag(zq::speech::WAVE_FORMAT_PCM);
     wave->put_Channels(channels_);
     wave->put_SamplesPerSec(hz_);
     wave->put_BitsPerSample(bits_);
@@ -115,17 +115,17 @@ void TzqSpeech::Render()
     outputFormat_.cbSize = 0;
 
     stream_->get_Format()->SetWaveFormatEx(wave);
-    stream_->Seek(0, sapi::SSSPTRelativeToStart);
+    stream_->Seek(0, zq::speech::SSSPTRelativeToStart);
 
     voice_->putref_AudioOutputStream(stream_);
     voice_->putref_Voice(VoiceToken());
     voice_->put_Rate(rate_);
     voice_->put_Volume(volume_);
-    voice_->Speak(textToSpeak_, sapi::SVSFlagsAsync);
+    voice_->Speak(textToSpeak_, zq::speech::SVSFlagsAsync);
     voice_->WaitUntilDone(-1);
 
-    renderedBytes_ = stream_->Seek(0, sapi::SSSPTRelativeToEnd);
-    stream_->Seek(0, sapi::SSSPTRelativeToStart);
+    renderedBytes_ = stream_->Seek(0, zq::speech::SSSPTRelativeToEnd);
+    stream_->Seek(0, zq::speech::SSSPTRelativeToStart);
 }
 
 int TzqSpeech::FillBuffer(void* Buffer, int Size)

@@ -57,7 +57,7 @@ public:
     void SelectVoice(int Index);
     int VoiceIndex() const { return voiceIndex_; }
     // The chosen voice's token; null keeps the engine's default voice.
-    sapi::SpObjectTokenPtr VoiceToken() const;
+    zq::speech::SpObjectTokenPtr VoiceToken() const;
 
     bool CreateSpeechObjects();
     bool PreparePlay() override;
@@ -75,8 +75,8 @@ private:
     void Render();
 
     TStringList text_;
-    std::shared_ptr<sapi::SpVoice> voice_;
-    std::shared_ptr<sapi::SpMemoryStream> stream_;
+    std::shared_ptr<zq::speech::SpVoice> voice_;
+    std::shared_ptr<zq::speech::SpMemoryStream> stream_;
     std::vector<uint8_t> readBuffer_;
     std::string textToSpeak_;
     int bits_ = 16;
@@ -84,7 +84,7 @@ private:
     int channels_ = 1;
     TStringList voices_;
     int voiceIndex_ = 0;
-    std::shared_ptr<sapi::IEnumSpObjectTokens> tokens_;
+    std::shared_ptr<zq::speech::IEnumSpObjectTokens> tokens_;
     int rate_ = 0;
     int volume_ = 50;
     int64_t renderedBytes_ = 0;

@@ -8,16 +8,16 @@ void TzqSpeech::LoadVoices()
 {
     voices_.Clear();
     tokens_.reset();
-    if (zqsapi::EnumTokens(zqsapi::VoicesCategory, nullptr, nullptr, tokens_) != sapi::S_OK) {
+    if (zqsapi::EnumTokens(zqsapi::VoicesCategory, nullptr, nullptr, tokens_) != zq::speech::S_OK) {
         tokens_.reset();
         return;
     }
     uint32_t count = 0;
-    if (tokens_->GetCount(&count) != sapi::S_OK)
+    if (tokens_->GetCount(&count) != zq::speech::S_OK)
         return;
     for (;;) {
-        sapi::SpObjectTokenPtr token;
-        if (tokens_->Next(1, &token, nullptr) != sapi::S_OK || !token)
+        zq::speech::SpObjectTokenPtr token;
+        if (tokens_->Next(1, &token, nullptr) != zq::speech::S_OK || !token)
             break;
         std::u16string name;
         token->GetStringValue(nullptr, name);
@@ -37,12 +37,12 @@ void TzqSpeech::SelectVoice(int Index)
     voiceIndex_ = (Index >= 0 && Index < VoiceCount()) ? Index : 0;
 }
 
-sapi::SpObjectTokenPtr TzqSpeech::VoiceToken() const
+zq::speech::SpObjectTokenPtr TzqSpeech::VoiceToken() const
 {
     if (!tokens_ || voiceIndex_ < 0 || voiceIndex_ >= VoiceCount())
         return nullptr;
-    sapi::SpObjectTokenPtr token;
-    if (tokens_->Item(static_cast<uint32_t>(voiceIndex_), token) != sapi::S_OK)
+    zq::speech::SpObjectTokenPtr token;
+    if (tokens_->Item(static_cast<uint32_t>(voiceIndex_), token) != zq::speech::S_OK)
         return nullptr;
     return token;
 }

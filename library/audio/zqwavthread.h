@@ -39,14 +39,14 @@ public:
 
 private:
     friend class TWavThread;
-    explicit TWavLink(std::shared_ptr<ThreadControl> Control)
+    explicit TWavLink(std::shared_ptr<zq::kernel::ThreadControl> Control)
         : control_(std::move(Control))
     {
     }
     void SignalQueueReady();
     void WaitQueueReady();
 
-    std::shared_ptr<ThreadControl> control_;
+    std::shared_ptr<zq::kernel::ThreadControl> control_;
     std::mutex mutex_;
     std::condition_variable queueCond_;
     bool queueReady_ = false;

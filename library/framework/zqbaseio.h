@@ -122,7 +122,7 @@ public:
     int DeviceCount() const { return static_cast<int>(Devices.size()); }
     // The I/O thread's stop flag and end, valid while it runs and after it
     // freed itself; empty when no thread was started.
-    std::shared_ptr<ThreadControl> ThreadControlBlock() const { return ThreadControl_; }
+    std::shared_ptr<zq::kernel::ThreadControl> ThreadControlBlock() const { return ThreadControl_; }
 
     QWidget* Terminal() const { return terminal_; }
     void SetTerminal(QWidget* Value);
@@ -141,7 +141,7 @@ public:
 protected:
     void Notification(QObject* AComponent, TOperation Operation) override;
     // What the I/O thread's end is observed through, after it freed itself.
-    std::shared_ptr<ThreadControl> ThreadControl_;
+    std::shared_ptr<zq::kernel::ThreadControl> ThreadControl_;
 
 private:
     friend class TerminalHook;

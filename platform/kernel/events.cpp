@@ -4,6 +4,10 @@
 
 #include <chrono>
 
+using zq::kernel::EventObject;
+using zq::kernel::LookupKernelObjectAs;
+using zq::kernel::RegisterKernelObject;
+
 EventObject::EventObject(bool manualReset, bool initialState)
     : manualReset_(manualReset)
     , signalled_(initialState)
@@ -38,12 +42,6 @@ void EventObject::Pulse()
         cond_.notify_all();
     }
     signalled_ = false;
-}
-
-bool EventObject::IsSignalled() const
-{
-    std::lock_guard lock(mutex_);
-    return signalled_;
 }
 
 DWORD EventObject::Wait(DWORD timeoutMs)

@@ -6,6 +6,10 @@
 #include <unordered_map>
 #include <vector>
 
+using zq::kernel::KernelObject;
+
+namespace zq::kernel {
+
 KernelObject::~KernelObject() = default;
 
 DWORD KernelObject::Wait(DWORD)
@@ -13,6 +17,8 @@ DWORD KernelObject::Wait(DWORD)
     SetLastError(ERROR_INVALID_HANDLE);
     return WAIT_FAILED;
 }
+
+} // namespace zq::kernel
 
 namespace {
 
@@ -33,7 +39,7 @@ HandleTable& Table()
 
 } // namespace
 
-HANDLE RegisterKernelObject(std::shared_ptr<KernelObject> object)
+HANDLE zq::kernel::RegisterKernelObject(std::shared_ptr<KernelObject> object)
 {
     HandleTable& t = Table();
     std::lock_guard lock(t.mutex);
@@ -46,7 +52,7 @@ HANDLE RegisterKernelObject(std::shared_ptr<KernelObject> object)
     return h;
 }
 
-std::shared_ptr<KernelObject> LookupKernelObject(HANDLE h)
+std::shared_ptr<KernelObject> zq::kernel::LookupKernelObject(HANDLE h)
 {
     HandleTable& t = Table();
     std::lock_guard lock(t.mutex);
@@ -84,7 +90,7 @@ BOOL CloseHandle(HANDLE h)
     return TRUE;
 }
 
-BOOL NotifyHandleClosed(HANDLE h, std::function<void()> fn)
+BOOL zq::kernel::NotifyHandleClosed(HANDLE h, std::function<void()> fn)
 {
     HandleTable& t = Table();
     std::lock_guard lock(t.mutex);
@@ -98,13 +104,13 @@ BOOL NotifyHandleClosed(HANDLE h, std::function<void()> fn)
 
 DWORD WaitForSingleObject(HANDLE h, DWORD timeoutMs)
 {
-    auto object = LookupKernelObject(h);
+    auto object = zq::kernel::LookupKernelObject(h);
     if (!object)
         return WAIT_FAILED;
     return object->Wait(timeoutMs);
 }
 
-int OpenHandleCount()
+int zq::kernel::OpenHandleCount()
 {
     HandleTable& t = Table();
     std::lock_guard lock(t.mutex);

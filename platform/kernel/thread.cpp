@@ -119,7 +119,7 @@ void TThread::Synchronize(const std::function<void()>& fn)
         std::rethrow_exception(r->error);
 }
 
-void ThreadControl::WaitFor() const
+void zq::kernel::ThreadControl::WaitFor() const
 {
     MainWake& w = Wake();
     const bool serve = IsMainThread();
@@ -138,7 +138,7 @@ void ThreadControl::WaitFor() const
 }
 
 TThread::TThread(bool createSuspended)
-    : control_(std::make_shared<ThreadControl>())
+    : control_(std::make_shared<zq::kernel::ThreadControl>())
     , gate_(std::make_shared<StartGate>())
 {
     std::thread(&TThread::Run, this, control_).detach();
@@ -178,7 +178,7 @@ DWORD TThread::WaitFor()
     return ReturnValue;
 }
 
-void TThread::Run(TThread* self, std::shared_ptr<ThreadControl> control)
+void TThread::Run(TThread* self, std::shared_ptr<zq::kernel::ThreadControl> control)
 {
     control->threadId_ = GetCurrentThreadId();
     auto gate = self->gate_;

@@ -3,11 +3,12 @@
 #include "registrystore_p.h"
 
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
-using namespace zqreg;
+using namespace zq::registry;
 
 namespace {
 
@@ -154,6 +155,17 @@ private:
     bool done_ = false;
 };
 
+// What an HKEY stands for and the elements of the subkey path given with
+// it; the lock is held.
+LONG DescribeSubkey(HKEY hKey, const char* subKey, OpenKey& key, std::vector<PathElement>& parts)
+{
+    if (LONG rc = Describe(hKey, key); rc != Result(ERROR_SUCCESS))
+        return rc;
+    if (!SplitPath(subKey, parts))
+        return Result(ERROR_INVALID_PARAMETER);
+    return Result(ERROR_SUCCESS);
+}
+
 std::unique_lock<std::mutex> LockStore()
 {
     return std::unique_lock<std::mutex>(RegistryStore::instance().mutex());
@@ -168,11 +180,9 @@ LONG RegOpenKeyEx(HKEY hKey, const char* lpSubKey, DWORD, REGSAM samDesired, HKE
     *phkResult = nullptr;
     auto lock = LockStore();
     OpenKey base;
-    if (LONG rc = Describe(hKey, base); rc != Result(ERROR_SUCCESS))
-        return rc;
     std::vector<PathElement> parts;
-    if (!SplitPath(lpSubKey, parts))
-        return Result(ERROR_INVALID_PARAMETER);
+    if (LONG rc = DescribeSubkey(hKey, lpSubKey, base, parts); rc != Result(ERROR_SUCCESS))
+        return rc;
     RegKey* node = Resolve(RegistryStore::instance().read(), base);
     if (!node)
         return Result(ERROR_KEY_DELETED);
@@ -195,11 +205,9 @@ LONG RegCreateKeyEx(HKEY hKey, const char* lpSubKey, DWORD, char*, DWORD, REGSAM
     *phkResult = nullptr;
     auto lock = LockStore();
     OpenKey base;
-    if (LONG rc = Describe(hKey, base); rc != Result(ERROR_SUCCESS))
-        return rc;
     std::vector<PathElement> parts;
-    if (!SplitPath(lpSubKey, parts))
-        return Result(ERROR_INVALID_PARAMETER);
+    if (LONG rc = DescribeSubkey(hKey, lpSubKey, base, parts); rc != Result(ERROR_SUCCESS))
+        return rc;
 
     OpenKey opened { base.root, base.path, samDesired };
     for (const PathElement& part : parts)
@@ -236,18 +244,45 @@ LONG RegCreateKeyEx(HKEY hKey, const char* lpSubKey, DWORD, char*, DWORD, REGSAM
 }
 
 namespace {
+// What an open handle stands for, when it was opened with the given right;
+// otherwise false, with the error in rc.
+bool DescribeWithRight(HKEY hKey, REGSAM right, OpenKey& key, LONG& rc)
+{
+    if (rc = Describe(hKey, key); rc != Result(ERROR_SUCCESS))
+        return false;
+    if (!(key.access & right)) {
+        rc = Result(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return true;
+}
+
 // The key behind an open handle, when the handle may read it with the given
 // right; otherwise null, with the error in rc.
 const RegKey* KeyToRead(HKEY hKey, REGSAM right, LONG& rc)
 {
     OpenKey key;
-    if (rc = Describe(hKey, key); rc != Result(ERROR_SUCCESS))
+    if (!DescribeWithRight(hKey, right, key, rc))
         return nullptr;
-    if (!(key.access & right)) {
-        rc = Result(ERROR_ACCESS_DENIED);
-        return nullptr;
-    }
     const RegKey* node = Resolve(RegistryStore::instance().read(), key);
+    if (!node)
+        rc = Result(ERROR_KEY_DELETED);
+    return node;
+}
+
+// The key behind an open handle, when the handle may set its values, in a
+// change of the store begun here; otherwise null, with the error in rc. The
+// change begins only once the handle has passed, so a refused call leaves
+// the store alone.
+RegKey* KeyToWrite(HKEY hKey, std::optional<StoreChange>& change, LONG& rc)
+{
+    OpenKey key;
+    if (!DescribeWithRight(hKey, KEY_SET_VALUE, key, rc))
+        return nullptr;
+    change.emplace();
+    if (rc = change->status(); rc != Result(ERROR_SUCCESS))
+        return nullptr;
+    RegKey* node = Resolve(change->tree(), key);
     if (!node)
         rc = Result(ERROR_KEY_DELETED);
     return node;
@@ -314,43 +349,31 @@ LONG RegSetValueEx(HKEY hKey, const char* lpValueName, DWORD, DWORD dwType, cons
     if (!lpData && cbData > 0)
         return Result(ERROR_NOACCESS);
     auto lock = LockStore();
-    OpenKey key;
-    if (LONG rc = Describe(hKey, key); rc != Result(ERROR_SUCCESS))
-        return rc;
-    if (!(key.access & KEY_SET_VALUE))
-        return Result(ERROR_ACCESS_DENIED);
-    StoreChange change;
-    if (change.status() != Result(ERROR_SUCCESS))
-        return change.status();
-    RegKey* node = Resolve(change.tree(), key);
+    std::optional<StoreChange> change;
+    LONG rc;
+    RegKey* node = KeyToWrite(hKey, change, rc);
     if (!node)
-        return Result(ERROR_KEY_DELETED);
+        return rc;
     const std::string_view name = lpValueName ? lpValueName : "";
     QByteArray data(reinterpret_cast<const char*>(lpData), qsizetype(cbData));
     const RegValue* old = node->findValue(name);
     if (old && old->type == dwType && old->data == data)
         return Result(ERROR_SUCCESS);
     node->setValue(name, dwType, std::move(data));
-    return change.commit();
+    return change->commit();
 }
 
 LONG RegDeleteValue(HKEY hKey, const char* lpValueName)
 {
     auto lock = LockStore();
-    OpenKey key;
-    if (LONG rc = Describe(hKey, key); rc != Result(ERROR_SUCCESS))
-        return rc;
-    if (!(key.access & KEY_SET_VALUE))
-        return Result(ERROR_ACCESS_DENIED);
-    StoreChange change;
-    if (change.status() != Result(ERROR_SUCCESS))
-        return change.status();
-    RegKey* node = Resolve(change.tree(), key);
+    std::optional<StoreChange> change;
+    LONG rc;
+    RegKey* node = KeyToWrite(hKey, change, rc);
     if (!node)
-        return Result(ERROR_KEY_DELETED);
+        return rc;
     if (!node->removeValue(lpValueName ? lpValueName : ""))
         return Result(ERROR_FILE_NOT_FOUND);
-    return change.commit();
+    return change->commit();
 }
 
 LONG RegDeleteKey(HKEY hKey, const char* lpSubKey)
@@ -359,11 +382,9 @@ LONG RegDeleteKey(HKEY hKey, const char* lpSubKey)
         return Result(ERROR_INVALID_PARAMETER);
     auto lock = LockStore();
     OpenKey key;
-    if (LONG rc = Describe(hKey, key); rc != Result(ERROR_SUCCESS))
-        return rc;
     std::vector<PathElement> parts;
-    if (!SplitPath(lpSubKey, parts))
-        return Result(ERROR_INVALID_PARAMETER);
+    if (LONG rc = DescribeSubkey(hKey, lpSubKey, key, parts); rc != Result(ERROR_SUCCESS))
+        return rc;
     for (const PathElement& part : parts)
         key.path.push_back(part.fold);
     if (key.path.empty())

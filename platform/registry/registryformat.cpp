@@ -7,7 +7,7 @@
 #include <QJsonObject>
 #include <QJsonValue>
 
-namespace zqreg {
+namespace zq::registry {
 
 namespace {
 
@@ -176,4 +176,4 @@ bool DecodeTree(const QByteArray& document, RegTree& tree, QString* error)
     return true;
 }
 
-} // namespace zqreg
+} // namespace zq::registry

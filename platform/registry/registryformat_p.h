@@ -8,7 +8,7 @@
 #include <QByteArray>
 #include <QString>
 
-namespace zqreg {
+namespace zq::registry {
 
 QByteArray EncodeTree(const RegTree& tree);
 
@@ -16,4 +16,4 @@ QByteArray EncodeTree(const RegTree& tree);
 // *error and leaves tree in an unspecified state.
 bool DecodeTree(const QByteArray& document, RegTree& tree, QString* error);
 
-} // namespace zqreg
+} // namespace zq::registry

@@ -84,10 +84,4 @@ void RegistryKey::SetString(const char* name, const std::string& value)
             key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), DWORD(value.size() + 1));
 }
 
-void RegistryKey::SetBinary(const char* name, const void* data, size_t size)
-{
-    if (key_)
-        RegSetValueEx(key_, name, 0, REG_BINARY, static_cast<const BYTE*>(data), DWORD(size));
-}
-
 } // namespace zq::registry

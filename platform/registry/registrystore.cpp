@@ -16,7 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace zqreg {
+namespace zq::registry {
 
 namespace {
 
@@ -292,4 +292,4 @@ void RegistryStore::unlockFile()
         ::flock(lockFd_, LOCK_UN);
 }
 
-} // namespace zqreg
+} // namespace zq::registry

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <sys/types.h>
 
-namespace zqreg {
+namespace zq::registry {
 
 // Identity of the file's content as last seen: a rewrite replaces the file
 // (a new inode) and sets a new modification time.
@@ -82,4 +82,4 @@ private:
 // user's configuration directory.
 QString StoreFilePath();
 
-} // namespace zqreg
+} // namespace zq::registry

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-namespace zqreg {
+namespace zq::registry {
 
 const char* const kRootNames[RootCount] = { "HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER" };
 
@@ -64,4 +64,4 @@ bool RegKey::removeValue(std::string_view valueName)
     return true;
 }
 
-} // namespace zqreg
+} // namespace zq::registry

@@ -13,7 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace zqreg {
+namespace zq::registry {
 
 // The form under which names are compared and subkeys are ordered.
 QByteArray FoldName(std::string_view name);
@@ -57,4 +57,4 @@ struct RegTree {
     RegKey roots[RootCount];
 };
 
-} // namespace zqreg
+} // namespace zq::registry

@@ -5,6 +5,9 @@
 
 #include <atomic>
 
+using namespace zq::serial;
+using zq::kernel::LookupKernelObjectAs;
+
 namespace {
 
 std::shared_ptr<CommPort> Port(HANDLE h)

@@ -7,6 +7,9 @@
 
 #include <algorithm>
 
+using namespace zq::serial;
+using zq::kernel::LookupKernelObjectAs;
+
 namespace {
 
 struct PairLink {

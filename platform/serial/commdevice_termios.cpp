@@ -17,6 +17,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+using namespace zq::serial;
+
 namespace {
 
 struct Speed {

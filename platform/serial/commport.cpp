@@ -10,6 +10,8 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+namespace zq::serial {
+
 namespace {
 
 constexpr DWORD kMax = 0xFFFFFFFFu;
@@ -640,7 +642,9 @@ void CommPort::OnClose()
 HANDLE RegisterCommPort(std::shared_ptr<CommPort> port)
 {
     CommPort* raw = port.get();
-    const HANDLE h = RegisterKernelObject(std::move(port));
+    const HANDLE h = zq::kernel::RegisterKernelObject(std::move(port));
     raw->Start();
     return h;
 }
+
+} // namespace zq::serial

@@ -17,6 +17,8 @@
 
 #include <poll.h>
 
+namespace zq::serial {
+
 using CommClock = std::chrono::steady_clock;
 using CommTime = CommClock::time_point;
 
@@ -57,7 +59,7 @@ public:
     CommPort* port = nullptr;
 };
 
-class CommPort : public KernelObject {
+class CommPort : public zq::kernel::KernelObject {
 public:
     CommPort(std::unique_ptr<CommDevice> device, std::shared_ptr<std::mutex> mutex);
     ~CommPort() override;
@@ -142,7 +144,7 @@ private:
 
     std::unique_ptr<CommDevice> device_;
     std::shared_ptr<std::mutex> mutex_;
-    EventObject signalled_ { true, false };
+    zq::kernel::EventObject signalled_ { true, false };
     int wakeFd_ = -1;
     std::thread worker_;
     bool closing_ = false;
@@ -164,3 +166,5 @@ private:
 
 // Registers a new port and starts it.
 HANDLE RegisterCommPort(std::shared_ptr<CommPort> port);
+
+} // namespace zq::serial

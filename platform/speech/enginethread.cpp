@@ -1,6 +1,6 @@
 #include "enginethread_p.h"
 
-namespace sapi {
+namespace zq::speech {
 
 EngineThread::EngineThread()
     : thread_([this] { Run(); })
@@ -48,4 +48,4 @@ void EngineThread::Run()
         shutdown_();
 }
 
-} // namespace sapi
+} // namespace zq::speech

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <thread>
 
-namespace sapi {
+namespace zq::speech {
 
 class EngineThread {
 public:
@@ -45,4 +45,4 @@ private:
     std::thread thread_;
 };
 
-} // namespace sapi
+} // namespace zq::speech

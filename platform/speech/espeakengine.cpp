@@ -10,7 +10,7 @@
 #include <exception>
 #include <filesystem>
 
-namespace sapi {
+namespace zq::speech {
 
 namespace {
 
@@ -238,4 +238,4 @@ void EspeakEngine::RenderHere(const RenderRequest& request, SampleSink& sink)
     Check(status, "The text could not be rendered");
 }
 
-} // namespace sapi
+} // namespace zq::speech

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace sapi {
+namespace zq::speech {
 
 struct EngineVoice {
     std::string identifier; // what the engine selects it by, e.g. "gmw/en-US"
@@ -85,4 +85,4 @@ private:
     EngineThread thread_;
 };
 
-} // namespace sapi
+} // namespace zq::speech

@@ -8,7 +8,7 @@
 #include <bit>
 #include <string>
 
-namespace sapi {
+namespace zq::speech {
 
 namespace {
 
@@ -166,4 +166,4 @@ std::vector<uint8_t> ConvertPcm(const std::vector<int16_t>& mono, int inputRate,
     return bytes;
 }
 
-} // namespace sapi
+} // namespace zq::speech

@@ -10,7 +10,7 @@
 
 struct soxr;
 
-namespace sapi {
+namespace zq::speech {
 
 struct PcmLayout {
     int samplesPerSec = 0;
@@ -69,4 +69,4 @@ std::vector<uint8_t> EncodePcm(const std::vector<int16_t>& mono, int bitsPerSamp
 
 std::vector<uint8_t> ConvertPcm(const std::vector<int16_t>& mono, int inputRate, const PcmLayout& layout);
 
-} // namespace sapi
+} // namespace zq::speech

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace sapi {
+namespace zq::speech {
 
 std::string DescribeResult(HRESULT hr)
 {
@@ -48,4 +48,4 @@ SpeechEngineError::SpeechEngineError(HRESULT code)
 {
 }
 
-} // namespace sapi
+} // namespace zq::speech

@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace sapi {
+namespace zq::speech {
 
 void CheckRenderableFormat(const SpWaveFormatEx& f)
 {
@@ -41,4 +41,4 @@ void SpAudioFormat::SetWaveFormatEx(const std::shared_ptr<SpWaveFormatEx>& waveF
     format_ = *waveFormat;
 }
 
-} // namespace sapi
+} // namespace zq::speech

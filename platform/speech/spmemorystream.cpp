@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-namespace sapi {
+namespace zq::speech {
 
 SpMemoryStream::SpMemoryStream()
     : format_(std::make_shared<SpAudioFormat>())
@@ -178,4 +178,4 @@ void SpMemoryStream::Zero(size_t offset, size_t count)
     }
 }
 
-} // namespace sapi
+} // namespace zq::speech

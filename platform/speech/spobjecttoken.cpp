@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace sapi {
+namespace zq::speech {
 
 SpObjectToken::SpObjectToken(std::u16string id, std::u16string displayName, std::string engineVoice,
     std::map<std::u16string, std::u16string> attributes)
@@ -91,4 +91,4 @@ HRESULT SpObjectTokenEnum::GetCount(uint32_t* count) const
     return S_OK;
 }
 
-} // namespace sapi
+} // namespace zq::speech

@@ -11,7 +11,7 @@
 #include <optional>
 #include <utility>
 
-namespace sapi {
+namespace zq::speech {
 
 namespace {
 
@@ -124,4 +124,4 @@ HRESULT SpObjectTokenCategory::EnumTokens(const char16_t* requiredAttributes,
     return S_OK;
 }
 
-} // namespace sapi
+} // namespace zq::speech

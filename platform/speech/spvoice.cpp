@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-namespace sapi {
+namespace zq::speech {
 
 // Book-keeping shared with the engine jobs, which may outlive the voice.
 struct SpVoice::Pending {
@@ -132,4 +132,4 @@ bool SpVoice::WaitUntilDone(int32_t msTimeout)
     return true;
 }
 
-} // namespace sapi
+} // namespace zq::speech

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace sapi {
+namespace zq::speech {
 
 namespace {
 
@@ -139,4 +139,4 @@ void StreamWriter::Stop()
         thread_->join();
 }
 
-} // namespace sapi
+} // namespace zq::speech

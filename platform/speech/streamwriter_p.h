@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-namespace sapi {
+namespace zq::speech {
 
 // Start, Put and Finish are called on the engine thread only; the converting
 // thread is the only one that touches the converter and writes the stream.
@@ -57,4 +57,4 @@ private:
     std::optional<std::thread> thread_;
 };
 
-} // namespace sapi
+} // namespace zq::speech

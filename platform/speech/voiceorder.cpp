@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-namespace sapi {
+namespace zq::speech {
 
 namespace {
 
@@ -80,4 +80,4 @@ void OrderForLocale(std::vector<EngineVoice>& voices, const std::string& locale)
     });
 }
 
-} // namespace sapi
+} // namespace zq::speech

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace sapi {
+namespace zq::speech {
 
 // The locale messages are shown in, by the usual precedence: LC_ALL, then
 // LC_MESSAGES, then LANG (e.g. "en_US.UTF-8"); empty when none is set.
@@ -20,4 +20,4 @@ std::string MessagesLocale();
 // does: the English voices by name, then the rest.
 void OrderForLocale(std::vector<EngineVoice>& voices, const std::string& locale);
 
-} // namespace sapi
+} // namespace zq::speech

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <string>
 
-namespace sapi {
+namespace zq::speech {
 
 namespace {
 constexpr int kNormalWordsPerMinute = 175;
@@ -41,4 +41,4 @@ void CheckVolume(int32_t volume)
             E_INVALIDARG, "The volume " + std::to_string(volume) + " is outside the range 0 to 100.");
 }
 
-} // namespace sapi
+} // namespace zq::speech

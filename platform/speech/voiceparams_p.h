@@ -2,7 +2,7 @@
 // How the speech API's Rate and Volume scales land on the synthesiser's.
 #include <cstdint>
 
-namespace sapi {
+namespace zq::speech {
 
 constexpr int32_t kMinRate = -10;
 constexpr int32_t kMaxRate = 10;
@@ -22,4 +22,4 @@ int AmplitudeForVolume(int32_t volume);
 void CheckRate(int32_t rate);
 void CheckVolume(int32_t volume);
 
-} // namespace sapi
+} // namespace zq::speech

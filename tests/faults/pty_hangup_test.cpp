@@ -23,7 +23,7 @@ TEST(PtyHangup, MasterClosedMidTransferClosesThePortOnce)
     // start before counting.
     std::thread([] {}).join();
     const int threadsBefore = ThreadCount();
-    const int handlesBefore = OpenHandleCount();
+    const int handlesBefore = zq::kernel::OpenHandleCount();
     for (int round = 0; round < kRounds; ++round) {
         PtyEnd far;
         ASSERT_FALSE(far.slave.empty());
@@ -60,7 +60,7 @@ TEST(PtyHangup, MasterClosedMidTransferClosesThePortOnce)
         delete comm;
     }
     EXPECT_TRUE(zqtest::WaitUntil([&] { return ThreadCount() <= threadsBefore; }));
-    EXPECT_EQ(OpenHandleCount(), handlesBefore);
+    EXPECT_EQ(zq::kernel::OpenHandleCount(), handlesBefore);
 }
 
 } // namespace

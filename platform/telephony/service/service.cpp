@@ -258,7 +258,7 @@ HANDLE Service::LendPort(const std::shared_ptr<ProviderCall>& call)
     // The provider hears when the application has closed it, if the call
     // is still there then.
     std::weak_ptr<ProviderCall> weak = call;
-    NotifyHandleClosed(h, [weak, h] {
+    zq::kernel::NotifyHandleClosed(h, [weak, h] {
         Guard lock(ServiceLock());
         if (auto c = weak.lock())
             c->PortReturned(h);

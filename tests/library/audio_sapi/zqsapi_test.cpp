@@ -3,7 +3,7 @@
 #include <QString>
 #include <gtest/gtest.h>
 
-using namespace sapi;
+using namespace zq::speech;
 
 TEST(ZqSapi, VoicesCategoryIsTheSpeechPlatformsVoiceKey)
 {

@@ -295,18 +295,18 @@ TEST_F(Speech, TheRenderedLengthIsTheEnginesOwn)
     Say({ text.c_str() });
     ASSERT_TRUE(speech.PreparePlay());
     const double rendered = double(speech.RenderedBytes()) / 16000.0;
-    const sapi::SpObjectTokenPtr token = speech.VoiceToken();
+    const zq::speech::SpObjectTokenPtr token = speech.VoiceToken();
     speech.PlayFinished();
 
-    auto stream = std::make_shared<sapi::SpMemoryStream>();
+    auto stream = std::make_shared<zq::speech::SpMemoryStream>();
     const auto native = stream->get_Format()->GetWaveFormatEx();
-    sapi::SpVoice voice;
+    zq::speech::SpVoice voice;
     voice.putref_AudioOutputStream(stream);
     voice.putref_Voice(token);
     voice.put_Volume(50);
-    voice.Speak(text + "\n", sapi::SVSFlagsAsync);
+    voice.Speak(text + "\n", zq::speech::SVSFlagsAsync);
     ASSERT_TRUE(voice.WaitUntilDone(-1));
-    const double own = double(stream->Seek(0, sapi::SSSPTRelativeToEnd)) / native->get_AvgBytesPerSec();
+    const double own = double(stream->Seek(0, zq::speech::SSSPTRelativeToEnd)) / native->get_AvgBytesPerSec();
     EXPECT_GT(own, 1.0);
     // The resampler to telephone format adds its filter's tail, about 10 ms.
     EXPECT_NEAR(rendered, own, 0.02);

@@ -359,7 +359,7 @@ TEST(ZqCommStress, MegabyteEachWayManyTimes)
         in[i] = static_cast<char>(i * 13 + 5);
     }
     const int threadsBefore = ThreadCount();
-    const int handlesBefore = OpenHandleCount();
+    const int handlesBefore = zq::kernel::OpenHandleCount();
     QObject owner;
     auto* comm = new TestComm(&owner);
     comm->opener = [&] { return far.OpenNear(); };
@@ -384,7 +384,7 @@ TEST(ZqCommStress, MegabyteEachWayManyTimes)
     }
     delete comm;
     EXPECT_TRUE(zqtest::WaitUntil([&] { return ThreadCount() == threadsBefore; }));
-    EXPECT_EQ(OpenHandleCount(), handlesBefore);
+    EXPECT_EQ(zq::kernel::OpenHandleCount(), handlesBefore);
 }
 
 } // namespace

@@ -27,7 +27,7 @@ TEST(Events, AutoResetReleasesOneWaitAndPulseIsLostWithoutWaiters)
 TEST(Events, PulseReleasesAThreadBlockedOnTheEvent)
 {
     HANDLE e = CreateEvent(FALSE, FALSE);
-    auto object = LookupKernelObjectAs<EventObject>(e);
+    auto object = zq::kernel::LookupKernelObjectAs<zq::kernel::EventObject>(e);
     std::atomic<bool> released { false };
     std::thread waiter([&] {
         object->Wait(INFINITE);
@@ -39,7 +39,7 @@ TEST(Events, PulseReleasesAThreadBlockedOnTheEvent)
         std::this_thread::yield();
     }
     waiter.join();
-    EXPECT_FALSE(object->IsSignalled());
+    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_TIMEOUT);
     CloseHandle(e);
 }
 

@@ -15,7 +15,7 @@ class CommPairTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        handlesBefore = OpenHandleCount();
+        handlesBefore = zq::kernel::OpenHandleCount();
         ASSERT_TRUE(CreateCommPortPair(&a, &b));
         SetBaud(a, 1000000);
         SetBaud(b, 1000000);
@@ -26,7 +26,7 @@ protected:
             CloseHandle(a);
         if (b != INVALID_HANDLE_VALUE)
             CloseHandle(b);
-        EXPECT_EQ(OpenHandleCount(), handlesBefore);
+        EXPECT_EQ(zq::kernel::OpenHandleCount(), handlesBefore);
     }
     static void SetBaud(HANDLE h, DWORD baud)
     {

@@ -59,7 +59,7 @@ protected:
     void SetUp() override
     {
         ASSERT_FALSE(pty.slave.empty());
-        handlesBefore = OpenHandleCount();
+        handlesBefore = zq::kernel::OpenHandleCount();
         port = OpenCommPort(pty.slave);
         ASSERT_NE(port, INVALID_HANDLE_VALUE) << SysErrorMessage(GetLastError());
     }
@@ -67,7 +67,7 @@ protected:
     {
         if (port != INVALID_HANDLE_VALUE)
             CloseHandle(port);
-        EXPECT_EQ(OpenHandleCount(), handlesBefore);
+        EXPECT_EQ(zq::kernel::OpenHandleCount(), handlesBefore);
     }
     PtyMaster pty;
     int handlesBefore = 0;
@@ -208,7 +208,7 @@ TEST(CommTermiosStress, MegabyteEachWayManyTimes)
         in[i] = static_cast<char>(i * 13 + 5);
     }
     const int threadsBefore = ThreadCount();
-    const int handlesBefore = OpenHandleCount();
+    const int handlesBefore = zq::kernel::OpenHandleCount();
     for (int round = 0; round < rounds; ++round) {
         HANDLE port = OpenCommPort(pty.slave);
         ASSERT_NE(port, INVALID_HANDLE_VALUE) << SysErrorMessage(GetLastError());
@@ -240,7 +240,7 @@ TEST(CommTermiosStress, MegabyteEachWayManyTimes)
         ASSERT_TRUE(farGot == out) << "round " << round;
     }
     EXPECT_TRUE(WaitFor([&] { return ThreadCount() == threadsBefore; }));
-    EXPECT_EQ(OpenHandleCount(), handlesBefore);
+    EXPECT_EQ(zq::kernel::OpenHandleCount(), handlesBefore);
 }
 
 } // namespace

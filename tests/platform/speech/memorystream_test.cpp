@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace sapi;
+using namespace zq::speech;
 
 TEST(SpMemoryStream, SeekReportsPositionsAndReadStopsAtTheEnd)
 {

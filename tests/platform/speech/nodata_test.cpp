@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-using namespace sapi;
+using namespace zq::speech;
 
 // A machine without the engine's data: the engine cannot start, so no token
 // category can be made, and the error says what to install.

@@ -6,7 +6,7 @@
 #include <future>
 #include <gtest/gtest.h>
 
-using namespace sapi;
+using namespace zq::speech;
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 
-using namespace sapi;
+using namespace zq::speech;
 
 namespace {
 

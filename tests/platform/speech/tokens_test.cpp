@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 
-using namespace sapi;
+using namespace zq::speech;
 
 namespace {
 

@@ -270,7 +270,7 @@ TEST_F(TapiTest, ADataCallHandsOutPortsAndSetCallParamsReplies)
     EXPECT_NE(ha, INVALID_HANDLE_VALUE);
     EXPECT_NE(hb, INVALID_HANDLE_VALUE);
     EXPECT_NE(ha, hb);
-    EXPECT_TRUE(LookupKernelObject(ha));
+    EXPECT_TRUE(zq::kernel::LookupKernelObject(ha));
     EXPECT_STREQ(a.Data() + 4, "Simulated line 1");
 
     const LONG set = lineSetCallParams(out, LINEBEARERMODE_PASSTHROUGH, 0, 0, nullptr);

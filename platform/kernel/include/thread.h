@@ -7,6 +7,7 @@
 // its event loop, from ProcessMessages, and while it waits for a thread in
 // WaitFor, so a thread may synchronise while the main thread waits for it.
 #include "win32types.h"
+#include "zqkernel_export.h"
 
 #include <atomic>
 #include <functional>
@@ -14,7 +15,11 @@
 
 // What outlives a thread object: its termination flag and its end. A
 // self-freeing thread can be asked to stop and waited for through this.
-class ThreadControl {
+class TThread;
+
+namespace zq::kernel {
+
+class ZQKERNEL_EXPORT ThreadControl {
 public:
     void Terminate() { terminated_ = true; }
     bool Terminated() const { return terminated_; }
@@ -24,13 +29,15 @@ public:
     DWORD ThreadId() const { return threadId_; }
 
 private:
-    friend class TThread;
+    friend class ::TThread;
     std::atomic<bool> terminated_ { false };
     std::atomic<bool> ended_ { false };
     std::atomic<DWORD> threadId_ { 0 };
 };
 
-class TThread {
+} // namespace zq::kernel
+
+class ZQKERNEL_EXPORT TThread {
 public:
     // The thread runs once Start is called. A class whose threads run at once
     // calls Start at the end of its own constructor, when the object is
@@ -56,7 +63,7 @@ public:
     std::function<void()> OnTerminate;
     DWORD ReturnValue = 0;
 
-    std::shared_ptr<ThreadControl> Control() const { return control_; }
+    std::shared_ptr<zq::kernel::ThreadControl> Control() const { return control_; }
 
     // Runs fn on the main thread and waits for it. On the main thread, and in
     // a program without an application object, fn runs at once on the
@@ -67,8 +74,8 @@ protected:
     virtual void Execute() = 0;
 
 private:
-    static void Run(TThread* self, std::shared_ptr<ThreadControl> control);
-    std::shared_ptr<ThreadControl> control_;
+    static void Run(TThread* self, std::shared_ptr<zq::kernel::ThreadControl> control);
+    std::shared_ptr<zq::kernel::ThreadControl> control_;
     std::atomic<bool> finished_ { false };
     std::atomic<bool> started_ { false };
     struct StartGate;
@@ -77,10 +84,10 @@ private:
 
 // True on the thread of the application object (or, without one, the
 // process's initial thread).
-bool IsMainThread();
+ZQKERNEL_EXPORT bool IsMainThread();
 // True when a Qt application object exists.
-bool HasApplicationObject();
+ZQKERNEL_EXPORT bool HasApplicationObject();
 // Runs the Synchronize calls queued for the main thread; main thread only.
-void CheckSynchronize();
+ZQKERNEL_EXPORT void CheckSynchronize();
 // "Process pending messages": serves queued main-thread work and events.
-void ProcessMessages();
+ZQKERNEL_EXPORT void ProcessMessages();

@@ -3,6 +3,7 @@
 // modems they offer: one subkey per modem (0000, 0001, ...) below
 // HKEY_LOCAL_MACHINE\<kModemClassKey>, holding its driver settings.
 #include "win32types.h"
+#include "zqregistry_export.h"
 
 #include <string>
 
@@ -13,5 +14,5 @@ inline constexpr const char* kModemClassKey
 // "FriendlyName" and "AttachedTo" (the port it is attached to). "UserInit" is
 // set only when the key has none yet, so an init string the user chose
 // survives the provider's next start. Returns a registry error code.
-LONG RegisterModem(const std::string& subkeyName, const std::string& friendlyName,
+ZQREGISTRY_EXPORT LONG RegisterModem(const std::string& subkeyName, const std::string& friendlyName,
     const std::string& attachedPort, const std::string& userInit);

@@ -2,11 +2,13 @@
 // Result codes, flags and the error type shared by the speech objects. The
 // names follow the speech API the telephony code was written against, so the
 // code that drives the engine reads the same here.
+#include "zqspeechengine_export.h"
+
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 
-namespace sapi {
+namespace zq::speech {
 
 using HRESULT = int32_t;
 
@@ -34,12 +36,12 @@ inline bool Failed(HRESULT hr)
 }
 
 // Text of a result code, for failures the engine did not describe itself.
-std::string DescribeResult(HRESULT hr);
+ZQSPEECHENGINE_EXPORT std::string DescribeResult(HRESULT hr);
 
 // Raised by every failing call of the voice, stream and format objects. The
 // token category and its enumerators return result codes instead, because
 // callers branch on them (end of enumeration, unknown category).
-class SpeechEngineError : public std::runtime_error {
+class ZQSPEECHENGINE_EXPORT SpeechEngineError : public std::runtime_error {
 public:
     SpeechEngineError(HRESULT code, const std::string& description);
     explicit SpeechEngineError(HRESULT code);
@@ -69,4 +71,4 @@ constexpr int32_t WAVE_FORMAT_PCM = 1;
 // Category of the installed voices, as the speech API names it.
 inline constexpr char16_t SPCAT_VOICES[] = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Speech\\Voices";
 
-} // namespace sapi
+} // namespace zq::speech

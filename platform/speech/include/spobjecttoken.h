@@ -3,17 +3,18 @@
 // interfaces these return result codes: S_FALSE is the ordinary end of an
 // enumeration, not a failure.
 #include "sapitypes.h"
+#include "zqspeechengine_export.h"
 
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-namespace sapi {
+namespace zq::speech {
 
 // One installed voice: its display name (the default value), attributes
 // such as Language, Gender, Vendor and Name, and the engine's own identifier.
-class SpObjectToken {
+class ZQSPEECHENGINE_EXPORT SpObjectToken {
 public:
     SpObjectToken(std::u16string id, std::u16string displayName, std::string engineVoice,
         std::map<std::u16string, std::u16string> attributes = {});
@@ -35,7 +36,7 @@ private:
 
 using SpObjectTokenPtr = std::shared_ptr<SpObjectToken>;
 
-class IEnumSpObjectTokens {
+class ZQSPEECHENGINE_EXPORT IEnumSpObjectTokens {
 public:
     virtual ~IEnumSpObjectTokens() = default;
     // Fetches up to count tokens from the current position into tokens[0..];
@@ -51,7 +52,7 @@ public:
 };
 
 // An enumerator over a fixed list of tokens.
-class SpObjectTokenEnum final : public IEnumSpObjectTokens {
+class ZQSPEECHENGINE_EXPORT SpObjectTokenEnum final : public IEnumSpObjectTokens {
 public:
     explicit SpObjectTokenEnum(std::vector<SpObjectTokenPtr> tokens);
 
@@ -67,4 +68,4 @@ private:
     size_t position_ = 0;
 };
 
-} // namespace sapi
+} // namespace zq::speech

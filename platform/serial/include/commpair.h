@@ -14,21 +14,22 @@
 // nothing. A new pair runs at 115200 baud, 8 data bits, no parity, one stop
 // bit, with all modem lines off.
 #include "commapi.h"
+#include "zqserial_export.h"
 
-BOOL CreateCommPortPair(HANDLE* first, HANDLE* second);
+ZQSERIAL_EXPORT BOOL CreateCommPortPair(HANDLE* first, HANDLE* second);
 
 // Sets the modem lines side h sees: the MS_ bits in mask take their values
 // from values. Changes raise EV_CTS, EV_DSR, EV_RLSD, and EV_RING as RING
 // comes on.
-BOOL SetCommPairModemStatus(HANDLE h, DWORD mask, DWORD values);
+ZQSERIAL_EXPORT BOOL SetCommPairModemStatus(HANDLE h, DWORD mask, DWORD values);
 
 // Makes side h's receiver report CE_ error bits, as a line fault would:
 // CE_FRAME, CE_OVERRUN and CE_RXPARITY raise EV_ERR, CE_BREAK raises EV_BREAK.
-BOOL InjectCommErrors(HANDLE h, DWORD errors);
+ZQSERIAL_EXPORT BOOL InjectCommErrors(HANDLE h, DWORD errors);
 
 // The output lines side h drives, from EscapeCommFunction and the DTR and
 // RTS control of its state.
 constexpr DWORD PAIR_RTS_ON = 0x01;
 constexpr DWORD PAIR_DTR_ON = 0x02;
 constexpr DWORD PAIR_BREAK_ON = 0x04;
-BOOL GetCommPairOutputLines(HANDLE h, DWORD* lines);
+ZQSERIAL_EXPORT BOOL GetCommPairOutputLines(HANDLE h, DWORD* lines);

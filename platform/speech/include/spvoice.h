@@ -3,13 +3,14 @@
 // its audio output stream, in that stream's format.
 #include "spmemorystream.h"
 #include "spobjecttoken.h"
+#include "zqspeechengine_export.h"
 
 #include <memory>
 #include <string>
 
-namespace sapi {
+namespace zq::speech {
 
-class SpVoice {
+class ZQSPEECHENGINE_EXPORT SpVoice {
 public:
     SpVoice();
     // Abandons renders still queued; their stream is left as it was.
@@ -53,4 +54,4 @@ private:
     int32_t streamNumber_ = 0;
 };
 
-} // namespace sapi
+} // namespace zq::speech

@@ -8,6 +8,7 @@
 // (~/.config when XDG_CONFIG_HOME is unset); ZQ_REGISTRY_FILE names another
 // file. A change is on disk before the call that made it returns.
 #include "win32types.h"
+#include "zqregistry_export.h"
 
 #include <cstdint>
 #include <functional>
@@ -58,53 +59,54 @@ constexpr DWORD REG_MAX_KEY_NAME = 255;
 
 // Opens hKey\lpSubKey ("\"-separated, letter case ignored). A null or empty
 // lpSubKey opens a new handle to hKey itself.
-LONG RegOpenKeyEx(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired, HKEY* phkResult);
+ZQREGISTRY_EXPORT LONG RegOpenKeyEx(
+    HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired, HKEY* phkResult);
 
 // Opens hKey\lpSubKey, creating the missing keys on the way. lpdwDisposition
 // (optional) receives REG_CREATED_NEW_KEY or REG_OPENED_EXISTING_KEY. Key
 // classes and security attributes are not kept; pass null.
-LONG RegCreateKeyEx(HKEY hKey, const char* lpSubKey, DWORD Reserved, char* lpClass, DWORD dwOptions,
-    REGSAM samDesired, void* lpSecurityAttributes, HKEY* phkResult, DWORD* lpdwDisposition);
+ZQREGISTRY_EXPORT LONG RegCreateKeyEx(HKEY hKey, const char* lpSubKey, DWORD Reserved, char* lpClass,
+    DWORD dwOptions, REGSAM samDesired, void* lpSecurityAttributes, HKEY* phkResult, DWORD* lpdwDisposition);
 
 // Name of the subkey at dwIndex (subkeys are in name order, letter case
 // ignored). *lpcchName: in, the buffer size; out, the name's length without
 // the NUL. ERROR_MORE_DATA when the name and its NUL do not fit,
 // ERROR_NO_MORE_ITEMS past the last subkey. lpClass and lpftLastWriteTime are
 // not kept: a class buffer receives an empty string.
-LONG RegEnumKeyEx(HKEY hKey, DWORD dwIndex, char* lpName, DWORD* lpcchName, DWORD* lpReserved, char* lpClass,
-    DWORD* lpcchClass, void* lpftLastWriteTime);
+ZQREGISTRY_EXPORT LONG RegEnumKeyEx(HKEY hKey, DWORD dwIndex, char* lpName, DWORD* lpcchName,
+    DWORD* lpReserved, char* lpClass, DWORD* lpcchClass, void* lpftLastWriteTime);
 
 // Name, type and data of the value at dwIndex (values are in the order they
 // were first set). Sizes behave as for RegEnumKeyEx and RegQueryValueEx.
-LONG RegEnumValue(HKEY hKey, DWORD dwIndex, char* lpValueName, DWORD* lpcchValueName, DWORD* lpReserved,
-    DWORD* lpType, BYTE* lpData, DWORD* lpcbData);
+ZQREGISTRY_EXPORT LONG RegEnumValue(HKEY hKey, DWORD dwIndex, char* lpValueName, DWORD* lpcchValueName,
+    DWORD* lpReserved, DWORD* lpType, BYTE* lpData, DWORD* lpcbData);
 
 // Type and data of a value (a null or empty name is the key's default value).
 // *lpcbData: in, the buffer size; out, the data size. With lpData null only
 // the size is reported. ERROR_MORE_DATA (with the size needed) when the data
 // do not fit, ERROR_FILE_NOT_FOUND when there is no such value.
-LONG RegQueryValueEx(
+ZQREGISTRY_EXPORT LONG RegQueryValueEx(
     HKEY hKey, const char* lpValueName, DWORD* lpReserved, DWORD* lpType, BYTE* lpData, DWORD* lpcbData);
 
 // Stores cbData bytes as the value's data, as given: REG_SZ data should
 // include the terminating NUL in cbData.
-LONG RegSetValueEx(
+ZQREGISTRY_EXPORT LONG RegSetValueEx(
     HKEY hKey, const char* lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData, DWORD cbData);
 
-LONG RegDeleteValue(HKEY hKey, const char* lpValueName);
+ZQREGISTRY_EXPORT LONG RegDeleteValue(HKEY hKey, const char* lpValueName);
 
 // Deletes hKey\lpSubKey, which must have no subkeys (ERROR_ACCESS_DENIED
 // otherwise). Handles still open on it answer ERROR_KEY_DELETED.
-LONG RegDeleteKey(HKEY hKey, const char* lpSubKey);
+ZQREGISTRY_EXPORT LONG RegDeleteKey(HKEY hKey, const char* lpSubKey);
 
-LONG RegCloseKey(HKEY hKey);
+ZQREGISTRY_EXPORT LONG RegCloseKey(HKEY hKey);
 
 // The file that holds the store (ZQ_REGISTRY_FILE, or the default place).
-std::string RegistryStoreFile();
+ZQREGISTRY_EXPORT std::string RegistryStoreFile();
 
 // Runs work with the store kept from other programs' changes: what work
 // reads and writes through the functions above is one read-modify-write
 // across processes (a set-up that first looks whether it is needed and then
 // makes it). Changes by other threads of this program are not held off.
 // Calls may nest.
-void RegWithStoreHeld(const std::function<void()>& work);
+ZQREGISTRY_EXPORT void RegWithStoreHeld(const std::function<void()>& work);

@@ -2,13 +2,14 @@
 // A small reader and writer over one registry key that answers defaults
 // when values are missing. Not thread-safe; one owner at a time.
 #include "registry.h"
+#include "zqregistry_export.h"
 
 #include <string>
 #include <vector>
 
 namespace zq::registry {
 
-class RegistryKey {
+class ZQREGISTRY_EXPORT RegistryKey {
 public:
     // Opens root\path for reading and writing; create makes missing keys.
     RegistryKey(HKEY root, const std::string& path, bool create = false);
@@ -24,7 +25,6 @@ public:
 
     void SetDword(const char* name, DWORD value);
     void SetString(const char* name, const std::string& value);
-    void SetBinary(const char* name, const void* data, size_t size);
 
 private:
     HKEY key_ = nullptr;

@@ -2,11 +2,12 @@
 // Audio format objects: a wave format record with its fields, and the format
 // object a stream carries, which hands out and takes such records.
 #include "sapitypes.h"
+#include "zqspeechengine_export.h"
 
 #include <memory>
 #include <mutex>
 
-namespace sapi {
+namespace zq::speech {
 
 // The PCM layout the engine renders; values are checked when a stream's
 // format object takes them, not when they are put, so a caller can fill the
@@ -39,11 +40,11 @@ private:
 // Throws SPERR_UNSUPPORTED_FORMAT unless the record describes PCM the engine
 // can produce: 1 or 2 channels, 8 or 16 bits, 1000..192000 samples per second,
 // with block align and byte rate consistent with those.
-void CheckRenderableFormat(const SpWaveFormatEx& format);
+ZQSPEECHENGINE_EXPORT void CheckRenderableFormat(const SpWaveFormatEx& format);
 
 // A stream's format. The stream shares this object, so setting a wave format
 // here changes what the stream holds from then on.
-class SpAudioFormat {
+class ZQSPEECHENGINE_EXPORT SpAudioFormat {
 public:
     // A copy of the current record; changing it has no effect until it is
     // given back through SetWaveFormatEx.
@@ -55,4 +56,4 @@ private:
     SpWaveFormatEx format_;
 };
 
-} // namespace sapi
+} // namespace zq::speech

@@ -2,13 +2,14 @@
 // A token category: once given its identifier it enumerates the tokens of
 // that category. The voices category lists the engine's installed voices.
 #include "spobjecttoken.h"
+#include "zqspeechengine_export.h"
 
 #include <memory>
 #include <string>
 
-namespace sapi {
+namespace zq::speech {
 
-class SpObjectTokenCategory {
+class ZQSPEECHENGINE_EXPORT SpObjectTokenCategory {
 public:
     // Raises SpeechEngineError when the speech engine is not installed or
     // cannot start, as creating the category fails without a speech platform.
@@ -33,6 +34,6 @@ private:
 };
 
 // Tokens of the installed voices, the user's language first (see voiceorder_p.h).
-std::vector<SpObjectTokenPtr> InstalledVoiceTokens();
+ZQSPEECHENGINE_EXPORT std::vector<SpObjectTokenPtr> InstalledVoiceTokens();
 
-} // namespace sapi
+} // namespace zq::speech

@@ -6,6 +6,7 @@
 // later, filling in the request block and signalling its hEvent (or the port
 // itself when hEvent is 0).
 #include "win32types.h"
+#include "zqserial_export.h"
 
 #include <string>
 
@@ -159,38 +160,38 @@ constexpr DWORD STATUS_PENDING = 0x00000103;
 // Opens a serial device (/dev/ttyS*, /dev/ttyUSB*, /dev/ttyACM*, a
 // pseudo-terminal's slave, ...) for overlapped use, exclusively. On failure
 // returns INVALID_HANDLE_VALUE with the last error set.
-HANDLE OpenCommPort(const std::string& path);
+ZQSERIAL_EXPORT HANDLE OpenCommPort(const std::string& path);
 
-BOOL ClearCommError(HANDLE h, DWORD* errors, COMSTAT* stat);
-BOOL SetupComm(HANDLE h, DWORD inQueue, DWORD outQueue);
-BOOL GetCommTimeouts(HANDLE h, COMMTIMEOUTS* timeouts);
-BOOL SetCommTimeouts(HANDLE h, const COMMTIMEOUTS* timeouts);
-BOOL GetCommState(HANDLE h, DCB* dcb);
+ZQSERIAL_EXPORT BOOL ClearCommError(HANDLE h, DWORD* errors, COMSTAT* stat);
+ZQSERIAL_EXPORT BOOL SetupComm(HANDLE h, DWORD inQueue, DWORD outQueue);
+ZQSERIAL_EXPORT BOOL GetCommTimeouts(HANDLE h, COMMTIMEOUTS* timeouts);
+ZQSERIAL_EXPORT BOOL SetCommTimeouts(HANDLE h, const COMMTIMEOUTS* timeouts);
+ZQSERIAL_EXPORT BOOL GetCommState(HANDLE h, DCB* dcb);
 // A zero BaudRate keeps the port's speed; a zero ByteSize keeps its byte
 // size, parity and stop bits.
-BOOL SetCommState(HANDLE h, const DCB* dcb);
+ZQSERIAL_EXPORT BOOL SetCommState(HANDLE h, const DCB* dcb);
 // Completes a pending WaitCommEvent with an empty mask.
-BOOL SetCommMask(HANDLE h, DWORD mask);
-BOOL GetCommMask(HANDLE h, DWORD* mask);
+ZQSERIAL_EXPORT BOOL SetCommMask(HANDLE h, DWORD mask);
+ZQSERIAL_EXPORT BOOL GetCommMask(HANDLE h, DWORD* mask);
 // Fails with ERROR_INVALID_PARAMETER while the mask is empty or another wait
 // is pending. Without a request block it waits.
-BOOL WaitCommEvent(HANDLE h, DWORD* mask, OVERLAPPED* ov);
-BOOL EscapeCommFunction(HANDLE h, DWORD func);
-BOOL PurgeComm(HANDLE h, DWORD flags);
+ZQSERIAL_EXPORT BOOL WaitCommEvent(HANDLE h, DWORD* mask, OVERLAPPED* ov);
+ZQSERIAL_EXPORT BOOL EscapeCommFunction(HANDLE h, DWORD func);
+ZQSERIAL_EXPORT BOOL PurgeComm(HANDLE h, DWORD flags);
 // A device without modem lines (a pseudo-terminal) reports none.
-BOOL GetCommModemStatus(HANDLE h, DWORD* status);
+ZQSERIAL_EXPORT BOOL GetCommModemStatus(HANDLE h, DWORD* status);
 
 // How the port carries out RTS_CONTROL_TOGGLE of its state.
 constexpr DWORD RTS_TOGGLE_OFF = 0; // the state asks for no toggle
 constexpr DWORD RTS_TOGGLE_DRIVER = 1; // the driver's RS-485 mode switches RTS
 constexpr DWORD RTS_TOGGLE_BY_WRITE = 2; // raised before a write, dropped when the transmitter is empty
-BOOL GetCommRtsToggle(HANDLE h, DWORD* how);
+ZQSERIAL_EXPORT BOOL GetCommRtsToggle(HANDLE h, DWORD* how);
 
 // Without a request block they wait. WriteFile takes its bytes at the call,
 // so the caller's buffer may be reused as soon as it returns.
-BOOL ReadFile(HANDLE h, void* buffer, DWORD count, DWORD* read, OVERLAPPED* ov);
-BOOL WriteFile(HANDLE h, const void* buffer, DWORD count, DWORD* written, OVERLAPPED* ov);
-BOOL GetOverlappedResult(HANDLE h, OVERLAPPED* ov, DWORD* transferred, BOOL wait);
+ZQSERIAL_EXPORT BOOL ReadFile(HANDLE h, void* buffer, DWORD count, DWORD* read, OVERLAPPED* ov);
+ZQSERIAL_EXPORT BOOL WriteFile(HANDLE h, const void* buffer, DWORD count, DWORD* written, OVERLAPPED* ov);
+ZQSERIAL_EXPORT BOOL GetOverlappedResult(HANDLE h, OVERLAPPED* ov, DWORD* transferred, BOOL wait);
 // Cancels the operations the calling thread has pending on the port; they
 // complete with ERROR_OPERATION_ABORTED before it returns.
-BOOL CancelIo(HANDLE h);
+ZQSERIAL_EXPORT BOOL CancelIo(HANDLE h);

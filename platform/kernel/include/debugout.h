@@ -1,11 +1,13 @@
 #pragma once
 // The debugger's output channel. Lines go to a hook when one is installed
 // (tests read them there) and to stderr when ZQ_DEBUG_OUTPUT is set.
+#include "zqkernel_export.h"
+
 #include <functional>
 #include <string>
 
-void OutputDebugString(const std::string& text);
+ZQKERNEL_EXPORT void OutputDebugString(const std::string& text);
 
 using DebugOutputHook = std::function<void(const std::string&)>;
 // Installs a hook (an empty one removes it); returns the previous hook.
-DebugOutputHook SetDebugOutputHook(DebugOutputHook hook);
+ZQKERNEL_EXPORT DebugOutputHook SetDebugOutputHook(DebugOutputHook hook);

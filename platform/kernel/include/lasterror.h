@@ -1,17 +1,18 @@
 #pragma once
 // The per-thread last-error value and the system's text for an error code.
 #include "win32types.h"
+#include "zqkernel_export.h"
 
 #include <string>
 
-DWORD GetLastError();
-void SetLastError(DWORD code);
+ZQKERNEL_EXPORT DWORD GetLastError();
+ZQKERNEL_EXPORT void SetLastError(DWORD code);
 
 // Windows error code for an errno value (unknown ones map to ERROR_GEN_FAILURE).
-DWORD Win32ErrorFromErrno(int err);
+ZQKERNEL_EXPORT DWORD Win32ErrorFromErrno(int err);
 // Sets the last error from errno and returns it.
-DWORD SetLastErrorFromErrno(int err);
+ZQKERNEL_EXPORT DWORD SetLastErrorFromErrno(int err);
 
 // The system's message text for an error code, like FormatMessage with
 // FORMAT_MESSAGE_FROM_SYSTEM: a sentence ending with a period.
-std::string SysErrorMessage(DWORD code);
+ZQKERNEL_EXPORT std::string SysErrorMessage(DWORD code);

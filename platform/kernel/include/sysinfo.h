@@ -3,6 +3,7 @@
 // member of the NT family, version 6, whose serial ports toggle RTS by
 // themselves and whose modems are listed under the modem class key.
 #include "win32types.h"
+#include "zqkernel_export.h"
 
 constexpr DWORD VER_PLATFORM_WIN32_WINDOWS = 1;
 constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
@@ -14,5 +15,5 @@ struct OSVERSIONINFO {
     DWORD dwPlatformId = 0;
 };
 
-BOOL GetVersionEx(OSVERSIONINFO* info);
-bool IsNTFamily();
+ZQKERNEL_EXPORT BOOL GetVersionEx(OSVERSIONINFO* info);
+ZQKERNEL_EXPORT bool IsNTFamily();

@@ -3,11 +3,14 @@
 // ports, ...) derives its objects from KernelObject and registers them here,
 // so one CloseHandle and one handle space serve them all.
 #include "win32types.h"
+#include "zqkernel_export.h"
 
 #include <functional>
 #include <memory>
 
-class KernelObject {
+namespace zq::kernel {
+
+class ZQKERNEL_EXPORT KernelObject {
 public:
     virtual ~KernelObject();
     // Called once by CloseHandle, before the handle is forgotten. Objects
@@ -19,23 +22,25 @@ public:
 };
 
 // Registers an object and returns its new handle (never 0 or -1).
-HANDLE RegisterKernelObject(std::shared_ptr<KernelObject> object);
+ZQKERNEL_EXPORT HANDLE RegisterKernelObject(std::shared_ptr<KernelObject> object);
 
 // The object behind a handle, or null (last error ERROR_INVALID_HANDLE).
-std::shared_ptr<KernelObject> LookupKernelObject(HANDLE h);
+ZQKERNEL_EXPORT std::shared_ptr<KernelObject> LookupKernelObject(HANDLE h);
 
 template <class T> std::shared_ptr<T> LookupKernelObjectAs(HANDLE h)
 {
     return std::dynamic_pointer_cast<T>(LookupKernelObject(h));
 }
 
-BOOL CloseHandle(HANDLE h);
-
 // Runs fn once on the thread that closes h, after the object's OnClose: for
 // whoever lent the handle to somebody else and must learn when it comes
 // back. FALSE when h names no object.
-BOOL NotifyHandleClosed(HANDLE h, std::function<void()> fn);
-DWORD WaitForSingleObject(HANDLE h, DWORD timeoutMs);
+ZQKERNEL_EXPORT BOOL NotifyHandleClosed(HANDLE h, std::function<void()> fn);
 
 // Number of open handles, for tests that check nothing is left behind.
-int OpenHandleCount();
+ZQKERNEL_EXPORT int OpenHandleCount();
+
+} // namespace zq::kernel
+
+ZQKERNEL_EXPORT BOOL CloseHandle(HANDLE h);
+ZQKERNEL_EXPORT DWORD WaitForSingleObject(HANDLE h, DWORD timeoutMs);

@@ -2,15 +2,16 @@
 // An in-memory audio stream: the engine writes rendered PCM into it and the
 // player reads it back in buffer-sized pieces.
 #include "spaudioformat.h"
+#include "zqspeechengine_export.h"
 
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <vector>
 
-namespace sapi {
+namespace zq::speech {
 
-class SpMemoryStream {
+class ZQSPEECHENGINE_EXPORT SpMemoryStream {
 public:
     SpMemoryStream();
 
@@ -56,4 +57,4 @@ private:
     int64_t position_ = 0;
 };
 
-} // namespace sapi
+} // namespace zq::speech

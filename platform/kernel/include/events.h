@@ -3,17 +3,19 @@
 // PulseEvent, which releases waiters present at that moment and leaves the
 // event non-signalled.
 #include "handles.h"
+#include "zqkernel_export.h"
 
 #include <condition_variable>
 #include <mutex>
 
-class EventObject : public KernelObject {
+namespace zq::kernel {
+
+class ZQKERNEL_EXPORT EventObject : public KernelObject {
 public:
     EventObject(bool manualReset, bool initialState);
     void Set();
     void Reset();
     void Pulse();
-    bool IsSignalled() const;
     DWORD Wait(DWORD timeoutMs) override;
     void OnClose() override;
 
@@ -29,9 +31,11 @@ private:
     int pulsePending_ = 0;
 };
 
+} // namespace zq::kernel
+
 // The security attributes and the name of the Windows call have no meaning
 // here and are left out; only unnamed events exist.
-HANDLE CreateEvent(BOOL manualReset, BOOL initialState);
-BOOL SetEvent(HANDLE h);
-BOOL ResetEvent(HANDLE h);
-BOOL PulseEvent(HANDLE h);
+ZQKERNEL_EXPORT HANDLE CreateEvent(BOOL manualReset, BOOL initialState);
+ZQKERNEL_EXPORT BOOL SetEvent(HANDLE h);
+ZQKERNEL_EXPORT BOOL ResetEvent(HANDLE h);
+ZQKERNEL_EXPORT BOOL PulseEvent(HANDLE h);

@@ -4,6 +4,7 @@
 // Qt's offscreen platform) the text goes to stderr. A hook replaces both,
 // for tests and for programs that show errors their own way.
 #include "win32types.h"
+#include "zqui_export.h"
 
 #include <functional>
 #include <string>
@@ -23,12 +24,12 @@ struct ErrorReport {
 };
 using ErrorReportHook = std::function<void(const ErrorReport&)>;
 // Installs a hook (an empty one removes it); returns the previous one.
-ErrorReportHook SetErrorReportHook(ErrorReportHook hook);
+ZQUI_EXPORT ErrorReportHook SetErrorReportHook(ErrorReportHook hook);
 
 // The application's standard exception report: caption "Application Error",
 // stop icon, modal.
-void ShowApplicationError(const std::string& text);
-int MessageBox(HWND owner, const std::string& text, const std::string& caption, UINT flags);
+ZQUI_EXPORT void ShowApplicationError(const std::string& text);
+ZQUI_EXPORT int MessageBox(HWND owner, const std::string& text, const std::string& caption, UINT flags);
 // The active top-level window, owner of the library's boxes and dialogs; null
 // when the program shows none.
-HWND GetForegroundWindow();
+ZQUI_EXPORT HWND GetForegroundWindow();
