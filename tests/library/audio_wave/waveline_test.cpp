@@ -2,9 +2,9 @@
 // the line's wave devices, its data port around playback, its medium
 // closing, and audio recorded on one line from what the other played.
 #include "eventwait.h"
+#include "recordinglog.h"
 #include "registry.h"
 #include "wavetestsource.h"
-#include "zqlogfile.h"
 
 #include <QTemporaryDir>
 
@@ -15,21 +15,7 @@ using namespace wavetest;
 
 namespace {
 
-class KeptLog : public TzqCustomLogFile {
-public:
-    std::vector<std::string> lines;
-    std::mutex mutex;
-    void WriteLine(int, const std::string& Text) override
-    {
-        std::lock_guard lock(mutex);
-        lines.push_back(Text);
-    }
-    int Count(const std::string& line)
-    {
-        std::lock_guard lock(mutex);
-        return int(std::count(lines.begin(), lines.end(), line));
-    }
-};
+using zqtest::RecordingLog;
 
 class WaveLine : public ::testing::Test {
 protected:
@@ -79,7 +65,7 @@ protected:
 
     TzqCommTAPI a, b;
     int connected = 0;
-    KeptLog lines;
+    RecordingLog lines;
     TTestWave wave;
     EventLog log;
 };

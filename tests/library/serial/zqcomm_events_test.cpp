@@ -150,11 +150,7 @@ TEST_P(ZqCommEvents, AnEventWithErrorBitsReachesOnlyCommError)
         GTEST_SKIP() << "a pseudo-terminal has no line errors";
     auto* pair = static_cast<PairEnd*>(far.get());
     std::vector<Cardinal> errors;
-    comm->OnCommError = TOnCommErrorEvent::Bind(
-        comm, nullptr, [&](TObject*, Cardinal code, Cardinal sys, TComStateFlags, bool&) {
-            errors.push_back(code);
-            errors.push_back(sys);
-        });
+    CollectErrors(*comm, errors);
     comm->Open();
     InjectCommErrors(pair->Near(), CE_FRAME);
     far->Write("ab");

@@ -64,7 +64,7 @@ protected:
         RegCloseKey(k);
     }
 
-    KeptLog logA, logB;
+    RecordingLog logA, logB;
     Fatals fatals;
     TzqCommTAPI a, b;
     Recorder ra, rb;
@@ -111,7 +111,7 @@ protected:
         b.SetVoice(voice);
         b.WaitForCall();
     }
-    static int Count(const KeptLog& log, const std::string& prefix)
+    static int Count(const RecordingLog& log, const std::string& prefix)
     {
         int n = 0;
         for (const auto& l : log.lines)

@@ -22,7 +22,7 @@ protected:
     static inline FakeTapi* fake = nullptr;
 
     Fatals fatals;
-    KeptLog log;
+    RecordingLog log;
     TzqCommTAPI line;
     int connected = 0, busy = 0, remoteDisconnects = 0, rings = 0;
 
