@@ -3,10 +3,8 @@
 // closing, and audio recorded on one line from what the other played.
 #include "eventwait.h"
 #include "recordinglog.h"
-#include "registry.h"
+#include "scratchstore.h"
 #include "wavetestsource.h"
-
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <atomic>
@@ -21,15 +19,8 @@ class WaveLine : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        static QTemporaryDir dir;
-        setenv("ZQ_REGISTRY_FILE", (dir.path() + "/registry.json").toLocal8Bit().constData(), 1);
-        HKEY k = nullptr;
-        RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\zqcomm\\Telephony\\Simulated", 0, nullptr, 0,
-            KEY_ALL_ACCESS, nullptr, &k, nullptr);
-        const DWORD ringMs = 20;
-        RegSetValueEx(
-            k, "RingIntervalMs", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&ringMs), sizeof ringMs);
-        RegCloseKey(k);
+        zqtest::UseScratchStore();
+        zqtest::UseFastRings();
     }
 
     void SetUp() override

@@ -53,15 +53,8 @@ class CallControl : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        UseOwnRegistry();
-        // Rings come quickly here, so waits stay short.
-        HKEY k = nullptr;
-        RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\zqcomm\\Telephony\\Simulated", 0, nullptr, 0,
-            KEY_ALL_ACCESS, nullptr, &k, nullptr);
-        const DWORD ringMs = 20;
-        RegSetValueEx(
-            k, "RingIntervalMs", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&ringMs), sizeof ringMs);
-        RegCloseKey(k);
+        zqtest::UseScratchStore();
+        zqtest::UseFastRings();
     }
 
     RecordingLog logA, logB;

@@ -3,10 +3,8 @@
 // service they load, a log that keeps lines, and fatal errors collected
 // instead of raised.
 #include "recordinglog.h"
+#include "scratchstore.h"
 #include "zqcommtapi.h"
-
-#include <QDir>
-#include <QTemporaryDir>
 
 #include <string>
 #include <vector>
@@ -32,8 +30,6 @@ using zqtest::RecordingLog;
 
 // The folder of the running test program, where the libraries are built.
 std::string ProgramDir();
-// A registry store of this test process's own.
-void UseOwnRegistry();
 
 struct FakeTapi;
 // Has the binding load the scripted service, kept loaded for the whole run
