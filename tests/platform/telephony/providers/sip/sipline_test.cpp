@@ -8,6 +8,7 @@
 #include "sipaccounts.h"
 #include "sipp.h"
 #include "tapi.h"
+#include "testaudio.h"
 #include "waveheaderflags.h"
 #include "zqtapi.h"
 
@@ -74,24 +75,12 @@ bool HasLog(const std::string& part)
 
 constexpr DWORD_PTR kInst = 0x5151;
 
-WAVEFORMATEX Pcm8k()
-{
-    WAVEFORMATEX f {};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 1;
-    f.nSamplesPerSec = 8000;
-    f.wBitsPerSample = 16;
-    f.nBlockAlign = 2;
-    f.nAvgBytesPerSec = 16000;
-    return f;
-}
-
 // Records a line's wave-in into a row of buffers from the start.
 class Recorder {
 public:
     bool Open(UINT device, size_t seconds)
     {
-        const WAVEFORMATEX f = Pcm8k();
+        const WAVEFORMATEX f = zqtest::Pcm(8000, 1, 16);
         if (waveInOpen(&in_, device, &f, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR)
             return false;
         buffers_.assign(seconds * 5, std::vector<char>(3200));
@@ -316,7 +305,7 @@ TEST_F(SipLineTest, CallsAFarEndThatAnswersAndHearsWhatItPlays)
 
     // A second of 600 Hz played into the call comes back from the far end.
     HWAVEOUT out = nullptr;
-    const WAVEFORMATEX f = Pcm8k();
+    const WAVEFORMATEX f = zqtest::Pcm(8000, 1, 16);
     ASSERT_EQ(waveOutOpen(&out, WaveId("wave/out"), &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
     std::vector<int16_t> tone(8000);
     for (size_t i = 0; i < tone.size(); ++i)
