@@ -1,13 +1,11 @@
 #include "timing.h"
 
+#include "unattendedprogram.h"
+
 #include <cerrno>
 #include <chrono>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-
-extern char** environ;
 
 namespace zq::bench {
 
@@ -43,24 +41,15 @@ Timing Measure(const std::function<void()>& f)
 
 Timing RunProgram(const std::vector<std::string>& args)
 {
-    std::vector<char*> argv;
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     const auto start = Clock::now();
-    pid_t pid = 0;
+    const pid_t pid = zqtest::StartUnattended(args);
     int status = -1;
     rusage usage {};
-    const bool started = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    if (started)
+    if (pid > 0)
         while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) { }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     Timing timing;
-    if (started && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+    if (pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
         timing.wall = seconds;
         timing.cpu = CpuSeconds(usage);
     }

@@ -1,8 +1,8 @@
 #pragma once
-// A program started beside a test that does not talk to it (a peer or a
-// simulator): its standard input is /dev/null, its standard output goes to
-// a file or nowhere. Where the test reads a program's output as it runs,
-// ChildProcess is the one to use.
+// A program started by a test or a benchmark that does not talk to it (a
+// peer, a simulator, a tool being timed): its standard input is /dev/null,
+// its standard output goes to a file or nowhere. Where a test reads a
+// program's output as it runs, ChildProcess is the one to use.
 #include <string>
 #include <vector>
 
