@@ -4,6 +4,7 @@
 #include "debugout.h"
 #include "eventwait.h"
 #include "mmsystem.h"
+#include "providerswitch.h"
 #include "registry.h"
 #include "sipaccounts.h"
 #include "sipp.h"
@@ -155,13 +156,7 @@ protected:
             std::lock_guard lock(gMutex);
             gLog.push_back(line);
         });
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\zqcomm\\Telephony\\SIP", 0, nullptr,
-                      REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr),
-            0);
-        const DWORD one = 1;
-        RegSetValueEx(key, "Enabled", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
-        RegCloseKey(key);
+        ASSERT_TRUE(zqtest::EnableProvider("SIP"));
         farPort_ = FreeUdpPort();
         account_.name = "Loopback SIP";
         account_.address = "sip:alice@127.0.0.1:" + std::to_string(farPort_);
