@@ -1,5 +1,6 @@
 #include "ptymaster.h"
 #include "serialtestutil.h"
+#include "stressbytes.h"
 
 #include <gtest/gtest.h>
 
@@ -164,13 +165,11 @@ TEST(CommTermiosStress, MegabyteEachWayManyTimes)
 {
     PtyMaster pty;
     ASSERT_FALSE(pty.slave.empty());
-    const int rounds = std::getenv("ZQ_SANITIZE_BUILD") ? 20 : 200;
-    constexpr size_t kSize = 1 << 20;
-    std::string out(kSize, '\0'), in(kSize, '\0');
-    for (size_t i = 0; i < kSize; ++i) {
-        out[i] = static_cast<char>(i * 7 + 1);
-        in[i] = static_cast<char>(i * 13 + 5);
-    }
+    const int rounds = zqtest::StressRounds();
+    constexpr size_t kSize = zqtest::StressBytes::kSize;
+    const zqtest::StressBytes bytes;
+    const std::string& out = bytes.out;
+    const std::string& in = bytes.in;
     const int threadsBefore = ThreadCount();
     const int handlesBefore = OpenHandleCount();
     for (int round = 0; round < rounds; ++round) {
