@@ -6,21 +6,19 @@
 // every run intact.
 //
 // call_audio_load [runs=10] [busy=3] [speechdemo=<this folder>/speechdemo] [text]
+#include "timing.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <signal.h>
-#include <spawn.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -28,21 +26,7 @@ namespace fs = std::filesystem;
 
 bool Run(const std::vector<std::string>& args)
 {
-    std::vector<char*> argv;
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid;
-    int r = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (r != 0)
-        return false;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return zq::bench::RunProgram(args).wall >= 0;
 }
 
 struct Wav {

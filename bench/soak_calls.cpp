@@ -9,7 +9,7 @@
 // A short text keeps a call near a second: the memo's five lines, spoken in
 // real time as the line plays them, would take about 8 s a call.
 #include "mainfrm.h"
-#include "registry.h"
+#include "scratchstore.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -106,21 +106,12 @@ int main(int argc, char** argv)
 {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QTemporaryDir scratch;
-    setenv("ZQ_REGISTRY_FILE", scratch.filePath("registry.json").toLocal8Bit().constData(), 1);
+    zqtest::UseScratchStore(scratch);
     setenv("ZQ_WAVE_OUT_PCM", "null", 0);
     QApplication app(argc, argv);
     const int calls = argc > 1 ? std::atoi(argv[1]) : 500;
     const QString text = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("Soak test.");
-    {
-        // Fast rings: the soak measures the program, not the exchange's pauses.
-        HKEY k = nullptr;
-        RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\zqcomm\\Telephony\\Simulated", 0, nullptr, 0,
-            KEY_ALL_ACCESS, nullptr, &k, nullptr);
-        const DWORD ringMs = 20;
-        RegSetValueEx(
-            k, "RingIntervalMs", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&ringMs), sizeof ringMs);
-        RegCloseKey(k);
-    }
+    zqtest::UseFastRings();
     Side answer(1), caller(0);
     answer.form->Memo1->clear();
     caller.form->Memo1->setPlainText(text);

@@ -1,28 +1,14 @@
 #include "speech_reference.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace zq::bench {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double CpuSeconds(const rusage& usage)
-{
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 long long StatusField(const char* name)
 {
@@ -71,48 +57,12 @@ Timing RenderWithTool(const std::string& text, const std::string& voice)
     const auto textFile = dir / (stem + ".txt");
     const auto waveFile = dir / (stem + ".wav");
     std::ofstream(textFile) << text;
-    // Started directly, not through a shell, so its time is the tool's own.
-    std::vector<std::string> args { "espeak-ng", "-v", voice, "-w", waveFile.string(), "-f",
-        textFile.string() };
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    Timing timing;
-    const auto start = Clock::now();
-    pid_t pid = 0;
-    int status = -1;
-    rusage usage {};
-    const bool started = posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0;
-    if (started)
-        while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) { }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const Timing timing
+        = RunProgram({ "espeak-ng", "-v", voice, "-w", waveFile.string(), "-f", textFile.string() });
     std::filesystem::remove(textFile);
     std::filesystem::remove(waveFile);
-    if (!started || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "espeak-ng failed (%d) for %s\n", status, textFile.c_str());
-        return timing;
-    }
-    timing.wall = seconds;
-    timing.cpu = CpuSeconds(usage);
-    return timing;
-}
-
-double Seconds(const std::function<void()>& f)
-{
-    const auto start = Clock::now();
-    f();
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-Timing Measure(const std::function<void()>& f)
-{
-    rusage before {}, after {};
-    getrusage(RUSAGE_SELF, &before);
-    Timing timing;
-    timing.wall = Seconds(f);
-    getrusage(RUSAGE_SELF, &after);
-    timing.cpu = CpuSeconds(after) - CpuSeconds(before);
+    if (timing.wall < 0)
+        std::fprintf(stderr, "espeak-ng failed for %s\n", textFile.c_str());
     return timing;
 }
 

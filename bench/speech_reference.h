@@ -2,7 +2,8 @@
 // What the speech benchmarks share: their texts, the synthesiser's own
 // command-line tool as the reference they are measured against, and the
 // process's memory figures.
-#include <chrono>
+#include "timing.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,21 +18,9 @@ std::string Memo();
 // speaks about 15 characters a second, so 4600 make about five minutes.
 std::string Prose(size_t characters);
 
-// What a render took: wall-clock seconds, and the CPU seconds of the
-// process that did it (every thread, user and system time).
-struct Timing {
-    double wall = -1;
-    double cpu = -1;
-};
-
 // `espeak-ng -w` writing the text with the voice to a wave file, process
 // start included; negative times when the tool failed.
 Timing RenderWithTool(const std::string& text, const std::string& voice);
-
-// Seconds f takes.
-double Seconds(const std::function<void()>& f);
-// Wall and CPU time of f in this process (nothing else may run meanwhile).
-Timing Measure(const std::function<void()>& f);
 
 // Times `ours` against the tool on the same text, `runs` times in turn, and
 // keeps the fastest of each: on a shared machine the fastest run is the one

@@ -4,6 +4,7 @@
 // k of one second ends k seconds after the start). Also the process's CPU
 // time per second of audio.
 #include "registry.h"
+#include "testaudio.h"
 #include "zqwavebase.h"
 
 #include <QCoreApplication>
@@ -39,13 +40,7 @@ public:
 
     bool PreparePlay() override
     {
-        outputFormat_ = WAVEFORMATEX {};
-        outputFormat_.wFormatTag = WAVE_FORMAT_PCM;
-        outputFormat_.nChannels = 1;
-        outputFormat_.nSamplesPerSec = 8000;
-        outputFormat_.wBitsPerSample = 16;
-        outputFormat_.nBlockAlign = 2;
-        outputFormat_.nAvgBytesPerSec = 16000;
+        outputFormat_ = zqtest::Pcm(8000, 1, 16);
         remaining = int64_t(kSeconds) * 16000;
         return true;
     }

@@ -3,19 +3,15 @@
 // loading and the write included for both. The goal is at most 3x.
 //
 // wave_file_speed [runs=5] [speechdemo=<this folder>/speechdemo] [text]
+#include "timing.h"
+
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -24,23 +20,7 @@ namespace fs = std::filesystem;
 // Seconds the command took, or a negative number when it failed.
 double Run(const std::vector<std::string>& args)
 {
-    std::vector<char*> argv;
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid;
-    int r = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (r != 0)
-        return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? s : -1;
+    return zq::bench::RunProgram(args).wall;
 }
 
 double Median(std::vector<double> v)

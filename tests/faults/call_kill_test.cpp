@@ -4,7 +4,7 @@
 #include "eventwait.h"
 #include "linelistens.h"
 #include "registry.h"
-#include "scratchstore.h"
+#include "scratchstoreenvironment.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -19,23 +19,11 @@
 
 namespace {
 
-QTemporaryDir& Scratch()
-{
-    static QTemporaryDir dir;
-    return dir;
-}
+using zqtest::Scratch;
 
 // Both programs share this store; the exchange rings quickly there.
-class SharedRegistry : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        ASSERT_TRUE(Scratch().isValid());
-        zqtest::UseScratchStoreWithFastRings(Scratch());
-    }
-};
 [[maybe_unused]] ::testing::Environment* const kSharedRegistry
-    = ::testing::AddGlobalTestEnvironment(new SharedRegistry);
+    = ::testing::AddGlobalTestEnvironment(new zqtest::ScratchStoreEnvironment);
 
 // A run of the program whose output lines are watched as they come.
 class ProgramRun {

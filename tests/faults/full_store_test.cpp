@@ -4,19 +4,17 @@
 #include "childprocess.h"
 #include "devconfig.h"
 #include "eventwait.h"
+#include "smallfilesystem.h"
 #include "tapi.h"
 #include "zqtapi.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstring>
 #include <string>
-#include <sys/mount.h>
 #include <vector>
 
 namespace {
@@ -28,16 +26,8 @@ protected:
     {
         ASSERT_TRUE(dir_.isValid());
         mountPoint_ = dir_.filePath("small");
-        ASSERT_TRUE(QDir().mkpath(mountPoint_));
-        if (::mount("zqtest", QFile::encodeName(mountPoint_).constData(), "tmpfs", 0, "size=64k") != 0)
-            GTEST_SKIP() << "cannot mount a small file system to fill (" << std::strerror(errno)
-                         << "); this test needs to run as root";
-        mounted_ = true;
-    }
-    void TearDown() override
-    {
-        if (mounted_)
-            ::umount2(QFile::encodeName(mountPoint_).constData(), MNT_DETACH);
+        if (!small_.Mount(mountPoint_))
+            GTEST_SKIP() << small_.Refusal();
     }
     // Writes a filler file until the file system has no room left.
     bool Fill()
@@ -54,7 +44,7 @@ protected:
 
     QTemporaryDir dir_;
     QString mountPoint_;
-    bool mounted_ = false;
+    zqtest::SmallFileSystem small_;
 };
 
 struct ProgramRun {

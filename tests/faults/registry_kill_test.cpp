@@ -6,12 +6,11 @@
 #include <QTemporaryDir>
 #include <QtGlobal>
 
-#include "childprocess.h"
+#include "churnwriter.h"
 #include "registry.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <string>
 #include <vector>
 
@@ -19,46 +18,6 @@ namespace {
 
 constexpr int kProcessLimitMs = 60000;
 constexpr LONG OK = LONG(ERROR_SUCCESS);
-
-std::string Expected(int n)
-{
-    return "value " + std::to_string(n) + std::string(size_t(n % 64) * 16, 'x');
-}
-
-// Starts the churning writer, lets it acknowledge `wanted` values and kills
-// it; returns the last value it acknowledged.
-int ChurnAndKill(const char* key, int wanted)
-{
-    zqtest::ChildProcess child;
-    EXPECT_TRUE(child.Start(QStringLiteral(ZQ_REGISTRY_CHILD), { "churn", key }))
-        << child.Error().toStdString();
-    int acked = -1;
-    QByteArray pending;
-    qsizetype taken = 0;
-    while (acked < wanted) {
-        if (!child.WaitForMoreOut(kProcessLimitMs)) {
-            ADD_FAILURE() << child.Err().toStdString();
-            break;
-        }
-        const QByteArray& out = child.Out();
-        pending += out.mid(taken);
-        taken = out.size();
-        qsizetype end;
-        while ((end = pending.indexOf('\n')) >= 0) {
-            const QByteArray line = pending.left(end);
-            pending.remove(0, end + 1);
-            if (line.startsWith("acked "))
-                acked = line.mid(6).toInt();
-        }
-    }
-    child.Signal(SIGKILL);
-    EXPECT_TRUE(child.WaitForExit(kProcessLimitMs));
-    pending += child.Out().mid(taken);
-    for (const QByteArray& line : pending.split('\n'))
-        if (line.startsWith("acked "))
-            acked = line.mid(6).toInt();
-    return acked;
-}
 
 TEST(RegistryKill, AStoreKilledMidSaveIsTheOldOrTheNewOne)
 {
@@ -68,7 +27,7 @@ TEST(RegistryKill, AStoreKilledMidSaveIsTheOldOrTheNewOne)
     for (int round = 0; round < 100; ++round) {
         const std::string key = "Round" + std::to_string(round);
         // A different count each round moves the kill across the write.
-        const int acked = ChurnAndKill(key.c_str(), round % 9);
+        const int acked = zqtest::ChurnAndKill(key.c_str(), round % 9, kProcessLimitMs);
         ASSERT_GE(acked, 0) << "round " << round;
 
         // The store reads: nothing was set aside as corrupt.
@@ -90,7 +49,7 @@ TEST(RegistryKill, AStoreKilledMidSaveIsTheOldOrTheNewOne)
             ASSERT_EQ(RegQueryValueEx(
                           k, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(text.data()), &size),
                 OK);
-            EXPECT_STREQ(text.data(), Expected(n).c_str()) << "round " << round;
+            EXPECT_STREQ(text.data(), zqtest::ChurnValue(n).c_str()) << "round " << round;
             ++present;
         }
         char name[64];

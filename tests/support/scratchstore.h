@@ -1,8 +1,7 @@
 #pragma once
-// Points this process and the programs it starts at a registry store in a
-// scratch folder, with the simulated exchange ringing quickly, and keeps
-// device 0's sound in a raw file there. Tests using it link zqregistry.
-#include "registry.h"
+// Points this process, and the programs it starts, at a registry store in a
+// scratch folder. Called before anything reads the store.
+#include "fastrings.h"
 
 #include <QTemporaryDir>
 
@@ -10,17 +9,26 @@
 
 namespace zqtest {
 
-inline void UseScratchStoreWithFastRings(const QTemporaryDir& dir)
+inline void UseScratchStore(const QTemporaryDir& dir)
 {
     setenv("ZQ_REGISTRY_FILE", dir.filePath("registry.json").toLocal8Bit().constData(), 1);
+}
+
+// A store in a folder of the process's own, removed when the process ends.
+inline void UseScratchStore()
+{
+    static const QTemporaryDir dir;
+    UseScratchStore(dir);
+}
+
+// The scratch store with the exchange ringing quickly, and device 0's sound
+// kept in a raw file in the same folder.
+inline void UseScratchStoreWithFastRings(const QTemporaryDir& dir)
+{
+    UseScratchStore(dir);
     setenv("ZQ_WAVE_OUT_PCM", ("file:\"" + dir.filePath("speakers.raw") + "\",raw").toLocal8Bit().constData(),
         1);
-    HKEY k = nullptr;
-    RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\zqcomm\\Telephony\\Simulated", 0, nullptr, 0,
-        KEY_ALL_ACCESS, nullptr, &k, nullptr);
-    const DWORD ringMs = 20;
-    RegSetValueEx(k, "RingIntervalMs", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&ringMs), sizeof ringMs);
-    RegCloseKey(k);
+    UseFastRings();
 }
 
 } // namespace zqtest

@@ -127,8 +127,8 @@ TEST(BaseIO, FatalErrorConvention)
         EXPECT_STREQ(e.what(), "boom");
     }
     ASSERT_EQ(log.lines.size(), 1u);
-    EXPECT_EQ(log.lines[0].level, 0);
-    EXPECT_EQ(log.lines[0].text, "Fatal Error: 1, 2, boom");
+    EXPECT_EQ(log.levels[0], 0);
+    EXPECT_EQ(log.lines[0], "Fatal Error: 1, 2, boom");
 
     // A handler that clears RaiseException: logged, returns normally.
     int calls = 0;
@@ -141,7 +141,7 @@ TEST(BaseIO, FatalErrorConvention)
         });
     EXPECT_NO_THROW(io.FatalError(7, 0, "quiet", false));
     EXPECT_EQ(calls, 1);
-    EXPECT_EQ(log.lines.back().text, "Fatal Error: 7, 0, quiet");
+    EXPECT_EQ(log.lines.back(), "Fatal Error: 7, 0, quiet");
 
     // ShowOnly shows instead of raising; loading neither raises nor shows.
     io.OnFatalError = nullptr;
@@ -170,9 +170,9 @@ TEST(BaseIO, LogPrefixJoinsTheFormatAndEmptyMessagesAreSeparators)
     io.WriteLogFmt(2, "%d%%", { 50 });
     EXPECT_EQ(log.separators, 1);
     ASSERT_EQ(log.lines.size(), 2u);
-    EXPECT_EQ(log.lines[0].text, "pre: hello");
-    EXPECT_EQ(log.lines[1].text, "pre: 50%");
-    EXPECT_EQ(log.lines[1].level, 2);
+    EXPECT_EQ(log.lines[0], "pre: hello");
+    EXPECT_EQ(log.lines[1], "pre: 50%");
+    EXPECT_EQ(log.levels[1], 2);
 }
 
 TEST(BaseIO, DeviceListAndDeviceChanges)

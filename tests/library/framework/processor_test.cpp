@@ -22,9 +22,9 @@ TEST_F(Processor, LinkingRegistersOnceAndUnlinkingStopsNotices)
     io.Close();
     EXPECT_EQ(proc.codes, (std::vector<int> { NOTIFY_OPENED, NOTIFY_CLOSED }));
     ASSERT_EQ(log.lines.size(), 2u);
-    EXPECT_EQ(log.lines[0].text, "Medium Opened");
-    EXPECT_EQ(log.lines[1].text, "Medium Closed");
-    EXPECT_EQ(log.lines[1].level, 2);
+    EXPECT_EQ(log.lines[0], "Medium Opened");
+    EXPECT_EQ(log.lines[1], "Medium Closed");
+    EXPECT_EQ(log.levels[1], 2);
 
     proc.SetComm(nullptr);
     EXPECT_EQ(io.NotifyList->Count(), 0);
@@ -67,8 +67,8 @@ TEST_F(Processor, BufferSendsGoThroughTheComponentAndAreLogged)
     proc.DoDataSend("hello", 5);
     EXPECT_EQ(io.sent, "hello");
     ASSERT_EQ(log.lines.size(), 1u);
-    EXPECT_EQ(log.lines[0].level, 2);
-    EXPECT_EQ(log.lines[0].text, "DoDataSend: 5 bytes");
+    EXPECT_EQ(log.levels[0], 2);
+    EXPECT_EQ(log.lines[0], "DoDataSend: 5 bytes");
 }
 
 TEST_F(Processor, AHookThatTakesTheSendRestartsTheTimerAndStillLogs)
@@ -130,7 +130,7 @@ TEST_F(Processor, FatalErrorRaisesEvenWhileLoadingUnlessTheHandlerDeclines)
     proc.BeginLoading();
     EXPECT_THROW(proc.FatalError(4, 19, "zqWave Error: x"), Exception);
     ASSERT_EQ(log.lines.size(), 1u);
-    EXPECT_EQ(log.lines[0].text, "Fatal Error: 4, 19, zqWave Error: x");
+    EXPECT_EQ(log.lines[0], "Fatal Error: 4, 19, zqWave Error: x");
     proc.Loaded();
     proc.OnFatalError = TOnFatalErrorEvent::Bind(
         &proc, nullptr, [](TObject*, Cardinal, Cardinal, const std::string&, bool& raise) { raise = false; });

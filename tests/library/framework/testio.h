@@ -1,28 +1,13 @@
 #pragma once
 // Small stand-ins shared by the framework tests: a minimal medium, a log
 // sink that keeps what it is given, and a processor that records notices.
+#include "recordinglog.h"
 #include "zqclasses.h"
 
 #include <string>
 #include <vector>
 
-struct LogLine {
-    int level;
-    std::string text;
-};
-
-class RecordingLog : public TzqCustomLogFile {
-public:
-    using TzqCustomLogFile::TzqCustomLogFile;
-    std::vector<LogLine> lines;
-    int separators = 0;
-    void AddSeparator() override { ++separators; }
-    void WriteLine(int Level, const std::string& Text) override { lines.push_back({ Level, Text }); }
-    void WriteLineFmt(int Level, const std::string& Fmt, const TVarRecs& Args) override
-    {
-        lines.push_back({ Level, Format(Fmt, Args) });
-    }
-};
+using zqtest::RecordingLog;
 
 // A medium whose handle is an event object: enough to open and close.
 class TestIO : public TzqBaseIO {

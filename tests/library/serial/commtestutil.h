@@ -3,21 +3,20 @@
 // handle it is given, the far end of its line (an in-process pair or a
 // pseudo-terminal), and a log and processor that keep what they see.
 #include "commpair.h"
+#include "commqueues.h"
 #include "eventwait.h"
 #include "lasterror.h"
+#include "ptymaster.h"
+#include "recordinglog.h"
 #include "thread.h"
+#include "threadcount.h"
 #include "zqclasses.h"
 #include "zqcomm.h"
 
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace commtest {
 
@@ -40,23 +39,15 @@ public:
     using TzqCustomComm::UpdateCommState;
 };
 
-struct RecordingLog : TzqCustomLogFile {
-    using TzqCustomLogFile::TzqCustomLogFile;
-    std::vector<std::string> lines;
-    void AddSeparator() override { lines.push_back("--"); }
-    void WriteLine(int, const std::string& Text) override { lines.push_back(Text); }
-    void WriteLineFmt(int, const std::string& Fmt, const TVarRecs& Args) override
-    {
-        lines.push_back(Format(Fmt, Args));
-    }
-    bool Has(const std::string& line) const
-    {
-        for (const auto& l : lines)
-            if (l == line)
-                return true;
-        return false;
-    }
-};
+// Keeps each error the component reports, as its code then its system error.
+inline void CollectErrors(TzqCustomComm& comm, std::vector<Cardinal>& errors)
+{
+    comm.OnCommError = TOnCommErrorEvent::Bind(
+        &comm, nullptr, [&errors](TObject*, Cardinal code, Cardinal sys, TComStateFlags, bool&) {
+            errors.push_back(code);
+            errors.push_back(sys);
+        });
+}
 
 // Keeps the order of everything received: "P:" processor, "A:" after-receive.
 struct Trail {
@@ -141,71 +132,16 @@ private:
     bool handedOut_ = false;
 };
 
-class PtyEnd : public FarEnd {
+class PtyEnd : public FarEnd, public zqtest::PtyMaster {
 public:
-    PtyEnd()
-    {
-        fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (fd >= 0 && grantpt(fd) == 0 && unlockpt(fd) == 0)
-            slave = ptsname(fd);
-    }
-    ~PtyEnd() override { CloseMaster(); }
-    void CloseMaster()
-    {
-        if (fd >= 0)
-            close(fd);
-        fd = -1;
-    }
     HANDLE OpenNear() override { return OpenCommPort(slave); }
-    void Write(const std::string& s) override
-    {
-        size_t done = 0;
-        while (done < s.size()) {
-            const ssize_t n = write(fd, s.data() + done, s.size() - done);
-            if (n <= 0)
-                return;
-            done += static_cast<size_t>(n);
-        }
-    }
-    std::string Read(size_t count) override
-    {
-        std::string s(count, '\0');
-        size_t done = 0;
-        while (done < count) {
-            const ssize_t n = read(fd, s.data() + done, count - done);
-            if (n <= 0)
-                break;
-            done += static_cast<size_t>(n);
-        }
-        s.resize(done);
-        return s;
-    }
+    void Write(const std::string& s) override { PtyMaster::Write(s); }
+    std::string Read(size_t count) override { return PtyMaster::Read(count); }
     bool IsPair() const override { return false; }
-    int fd = -1;
-    std::string slave;
 };
 
-inline int ThreadCount()
-{
-    // The race checker starts a thread of its own with the program's first
-    // one, for good: it is there before anything is counted.
-    static const bool checkerStarted = (std::thread([] {}).join(), true);
-    (void)checkerStarted;
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/task")) {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.')
-                ++n;
-        closedir(d);
-    }
-    return n;
-}
-
-inline DWORD QueuedIn(HANDLE h)
-{
-    COMSTAT st;
-    DWORD errors = 0;
-    return ClearCommError(h, &errors, &st) ? st.cbInQue : 0;
-}
+using zqtest::QueuedIn;
+using zqtest::RecordingLog;
+using zqtest::ThreadCount;
 
 } // namespace commtest

@@ -2,6 +2,7 @@
 // pair and on a pseudo-terminal.
 #include "commtestutil.h"
 #include "debugout.h"
+#include "stressbytes.h"
 
 #include <QPlainTextEdit>
 
@@ -150,11 +151,7 @@ TEST_P(ZqCommEvents, AnEventWithErrorBitsReachesOnlyCommError)
         GTEST_SKIP() << "a pseudo-terminal has no line errors";
     auto* pair = static_cast<PairEnd*>(far.get());
     std::vector<Cardinal> errors;
-    comm->OnCommError = TOnCommErrorEvent::Bind(
-        comm, nullptr, [&](TObject*, Cardinal code, Cardinal sys, TComStateFlags, bool&) {
-            errors.push_back(code);
-            errors.push_back(sys);
-        });
+    CollectErrors(*comm, errors);
     comm->Open();
     InjectCommErrors(pair->Near(), CE_FRAME);
     far->Write("ab");
@@ -347,17 +344,13 @@ INSTANTIATE_TEST_SUITE_P(Lines, ZqCommEvents, ::testing::Values(false, true),
 // and closes it, over and over; no thread, handle or memory may be left.
 TEST(ZqCommStress, MegabyteEachWayManyTimes)
 {
-    const int rounds = std::getenv("ZQ_STRESS_ROUNDS") ? std::atoi(std::getenv("ZQ_STRESS_ROUNDS"))
-        : std::getenv("ZQ_SANITIZE_BUILD")             ? 20
-                                                       : 200;
-    constexpr size_t kSize = 1 << 20;
+    const int rounds = zqtest::StressRounds();
+    constexpr size_t kSize = zqtest::StressBytes::kSize;
     PtyEnd far;
     ASSERT_FALSE(far.slave.empty());
-    std::string out(kSize, '\0'), in(kSize, '\0');
-    for (size_t i = 0; i < kSize; ++i) {
-        out[i] = static_cast<char>(i * 7 + 1);
-        in[i] = static_cast<char>(i * 13 + 5);
-    }
+    const zqtest::StressBytes bytes;
+    const std::string& out = bytes.out;
+    const std::string& in = bytes.in;
     const int threadsBefore = ThreadCount();
     const int handlesBefore = zq::kernel::OpenHandleCount();
     QObject owner;

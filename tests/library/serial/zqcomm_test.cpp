@@ -193,11 +193,7 @@ TEST_F(ZqCommTest, SendsOnAClosedPortDoNothing)
 TEST_F(ZqCommTest, NegativeSendLengthIsRefused)
 {
     std::vector<Cardinal> errors;
-    comm->OnCommError = TOnCommErrorEvent::Bind(
-        comm, nullptr, [&](TObject*, Cardinal code, Cardinal sys, TComStateFlags, bool&) {
-            errors.push_back(code);
-            errors.push_back(sys);
-        });
+    CollectErrors(*comm, errors);
     comm->Open();
     comm->SendData("abc", -1);
     EXPECT_EQ(errors, std::vector<Cardinal>({ 0, ERROR_INVALID_PARAMETER }));

@@ -53,18 +53,11 @@ class CallControl : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        UseOwnRegistry();
-        // Rings come quickly here, so waits stay short.
-        HKEY k = nullptr;
-        RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\zqcomm\\Telephony\\Simulated", 0, nullptr, 0,
-            KEY_ALL_ACCESS, nullptr, &k, nullptr);
-        const DWORD ringMs = 20;
-        RegSetValueEx(
-            k, "RingIntervalMs", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&ringMs), sizeof ringMs);
-        RegCloseKey(k);
+        zqtest::UseScratchStore();
+        zqtest::UseFastRings();
     }
 
-    KeptLog logA, logB;
+    RecordingLog logA, logB;
     Fatals fatals;
     TzqCommTAPI a, b;
     Recorder ra, rb;
@@ -111,7 +104,7 @@ protected:
         b.SetVoice(voice);
         b.WaitForCall();
     }
-    static int Count(const KeptLog& log, const std::string& prefix)
+    static int Count(const RecordingLog& log, const std::string& prefix)
     {
         int n = 0;
         for (const auto& l : log.lines)

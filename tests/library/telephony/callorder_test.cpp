@@ -2,8 +2,7 @@
 // before, the reply to the request that made the call: the order in which
 // the two arrive must not change what the line does.
 #include "eventwait.h"
-#include "faketapi.h"
-#include "linetest_support.h"
+#include "scriptedlinetest.h"
 
 #include "errorreport.h"
 
@@ -11,29 +10,14 @@
 
 namespace {
 
-class CallOrder : public ::testing::Test {
+class CallOrder : public ScriptedLineTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        UseOwnRegistry();
-        fake = UseFakeTapi();
-        ASSERT_NE(fake, nullptr);
-    }
-    static inline FakeTapi* fake = nullptr;
-
-    Fatals fatals;
-    KeptLog log;
-    TzqCommTAPI line;
     int connected = 0, busy = 0, remoteDisconnects = 0, rings = 0;
 
     void SetUp() override
     {
-        *fake = FakeTapi {};
-        fake->devices.emplace_back();
-        fake->devices.back().waveIn = 11;
-        fake->devices.back().waveOut = 21;
-        fake->devices.back().config = FakeModemBlock(0);
-        line.OnFatalError = fatals.Event();
+        ScriptedLineTest::SetUp();
+        AddDevice("Fake modem");
         line.SetLog(&log);
         line.EnumDevices();
         line.SetDeviceIndex(0);

@@ -1,8 +1,7 @@
 // The line component against a scripted service: device listing, selection,
 // the voice check, the comm handle, error reports, modem settings and
 // configuration records.
-#include "faketapi.h"
-#include "linetest_support.h"
+#include "scriptedlinetest.h"
 
 #include <gtest/gtest.h>
 
@@ -12,36 +11,8 @@ namespace {
 
 using namespace modemblock;
 
-class LineComponent : public ::testing::Test {
+class LineComponent : public ScriptedLineTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        UseOwnRegistry();
-        fake = UseFakeTapi();
-        ASSERT_NE(fake, nullptr);
-    }
-    static inline FakeTapi* fake = nullptr;
-
-    Fatals fatals;
-    TzqCommTAPI line;
-
-    void SetUp() override
-    {
-        *fake = FakeTapi {};
-        line.OnFatalError = fatals.Event();
-    }
-
-    FakeDevice& AddDevice(const std::string& name)
-    {
-        fake->devices.emplace_back();
-        FakeDevice& d = fake->devices.back();
-        d.name = name;
-        d.port = "P" + name;
-        d.waveIn = 10 + static_cast<DWORD>(fake->devices.size());
-        d.waveOut = 20 + static_cast<DWORD>(fake->devices.size());
-        d.config = FakeModemBlock(0);
-        return d;
-    }
     TzqDeviceTAPI* Dev(int i) { return static_cast<TzqDeviceTAPI*>(line.GetDevice(i)); }
     uint32_t ConfigAt(int device, size_t offset)
     {

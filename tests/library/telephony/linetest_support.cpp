@@ -16,12 +16,6 @@ std::string ProgramDir()
     return path.substr(0, path.rfind('/'));
 }
 
-void UseOwnRegistry()
-{
-    static QTemporaryDir dir;
-    setenv("ZQ_REGISTRY_FILE", (dir.path() + "/registry.json").toLocal8Bit().constData(), 1);
-}
-
 FakeTapi* UseFakeTapi()
 {
     static FakeTapi* fake = [] {

@@ -2,15 +2,14 @@
 // many values.
 #include "childprocess.h"
 #include "registry.h"
+#include "smallfilesystem.h"
 #include "tempstore.h"
 
 #include <QDir>
 #include <QFile>
 
-#include <cerrno>
 #include <cstring>
 #include <string>
-#include <sys/mount.h>
 #include <vector>
 
 namespace {
@@ -22,18 +21,6 @@ std::vector<QString> g_messages;
 void CatchMessage(QtMsgType, const QMessageLogContext&, const QString& text)
 {
     g_messages.push_back(text);
-}
-
-LONG SetString(const char* path, const char* name, const std::string& text)
-{
-    HKEY key = nullptr;
-    LONG rc = RegCreateKeyEx(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    if (rc != OK)
-        return rc;
-    rc = RegSetValueEx(
-        key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), DWORD(text.size() + 1));
-    RegCloseKey(key);
-    return rc;
 }
 
 QByteArray Contents(const QString& path)
@@ -66,26 +53,21 @@ protected:
     {
         TempStore::SetUp();
         mountPoint_ = dir_.filePath("small");
-        ASSERT_TRUE(QDir().mkpath(mountPoint_));
-        if (::mount("zqtest", QFile::encodeName(mountPoint_).constData(), "tmpfs", 0, "size=64k") != 0)
-            GTEST_SKIP() << "cannot mount a small file system to fill (" << std::strerror(errno)
-                         << "); this test needs to run as root";
-        mounted_ = true;
+        if (!small_.Mount(mountPoint_))
+            GTEST_SKIP() << small_.Refusal();
         UseStore(mountPoint_ + "/zqcomm/registry.json");
         previousHandler_ = qInstallMessageHandler(CatchMessage);
         g_messages.clear();
     }
     void TearDown() override
     {
-        if (mounted_) {
+        if (small_.Mounted())
             qInstallMessageHandler(previousHandler_);
-            ::umount2(QFile::encodeName(mountPoint_).constData(), MNT_DETACH);
-        }
         TempStore::TearDown();
     }
 
     QString mountPoint_;
-    bool mounted_ = false;
+    zqtest::SmallFileSystem small_;
     QtMessageHandler previousHandler_ = nullptr;
 };
 

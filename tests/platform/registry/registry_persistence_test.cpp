@@ -1,4 +1,5 @@
 #include "childprocess.h"
+#include "churnwriter.h"
 #include "registry.h"
 #include "tempstore.h"
 
@@ -6,7 +7,6 @@
 #include <QFile>
 #include <QStringList>
 
-#include <csignal>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -47,19 +47,6 @@ protected:
         EXPECT_FALSE(child.Crashed());
         EXPECT_EQ(child.ExitCode(), 0) << child.Err().toStdString();
         return QString::fromUtf8(child.Out()).trimmed();
-    }
-
-    static LONG SetString(const char* path, const char* name, const std::string& text)
-    {
-        HKEY key = nullptr;
-        LONG rc
-            = RegCreateKeyEx(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-        if (rc != OK)
-            return rc;
-        rc = RegSetValueEx(
-            key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), DWORD(text.size() + 1));
-        RegCloseKey(key);
-        return rc;
     }
 
     static std::string GetString(HKEY key, const char* name)
@@ -106,48 +93,22 @@ TEST_F(RegistryPersistenceTest, ProgramsRunOneAfterAnotherSeeAndKeepEachOthersVa
 
 TEST_F(RegistryPersistenceTest, AKilledWriterLosesNothingItAcknowledged)
 {
-    zqtest::ChildProcess child;
-    ASSERT_TRUE(child.Start(QStringLiteral(ZQ_REGISTRY_CHILD), { "churn", "Churn" }))
-        << child.Error().toStdString();
     // Kill it while it keeps rewriting the store; most of its time goes into
     // writing, so the kill usually lands in the middle of one.
-    int acked = -1;
-    QByteArray pending;
-    qsizetype taken = 0;
-    while (acked < 40) {
-        ASSERT_TRUE(child.WaitForMoreOut(kProcessLimitMs)) << child.Err().toStdString();
-        const QByteArray& out = child.Out();
-        pending += out.mid(taken);
-        taken = out.size();
-        qsizetype end;
-        while ((end = pending.indexOf('\n')) >= 0) {
-            const QByteArray line = pending.left(end);
-            pending.remove(0, end + 1);
-            ASSERT_TRUE(line.startsWith("acked "));
-            acked = line.mid(6).toInt();
-        }
-    }
-    child.Signal(SIGKILL);
-    ASSERT_TRUE(child.WaitForExit(kProcessLimitMs));
-    // Acknowledgements written after the last one read still count.
-    pending += child.Out().mid(taken);
-    for (const QByteArray& line : pending.split('\n')) {
-        if (line.startsWith("acked "))
-            acked = line.mid(6).toInt();
-    }
+    const int acked = zqtest::ChurnAndKill("Churn", 40, kProcessLimitMs);
+    ASSERT_GE(acked, 40);
 
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "Churn", 0, KEY_READ, &key), OK);
     for (int n = 0; n <= acked; ++n) {
         const std::string name = "v" + std::to_string(n);
-        const std::string expected = "value " + std::to_string(n) + std::string(n % 64 * 16, 'x');
         DWORD size = 0;
         ASSERT_EQ(RegQueryValueEx(key, name.c_str(), nullptr, nullptr, nullptr, &size), OK) << name;
         std::vector<char> text(size);
         ASSERT_EQ(
             RegQueryValueEx(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(text.data()), &size),
             OK);
-        EXPECT_STREQ(text.data(), expected.c_str());
+        EXPECT_STREQ(text.data(), zqtest::ChurnValue(n).c_str());
     }
     RegCloseKey(key);
     EXPECT_TRUE(g_messages.empty()) << g_messages.front().toStdString();

@@ -1,4 +1,6 @@
+#include "ptymaster.h"
 #include "serialtestutil.h"
+#include "stressbytes.h"
 
 #include <gtest/gtest.h>
 
@@ -15,44 +17,7 @@ using namespace serialtest;
 
 namespace {
 
-// The far end of a pseudo-terminal; the port under test opens its slave.
-struct PtyMaster {
-    PtyMaster()
-    {
-        fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (fd >= 0 && grantpt(fd) == 0 && unlockpt(fd) == 0)
-            slave = ptsname(fd);
-    }
-    ~PtyMaster()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-    void Write(const std::string& s) const
-    {
-        size_t done = 0;
-        while (done < s.size()) {
-            const ssize_t n = write(fd, s.data() + done, s.size() - done);
-            ASSERT_GT(n, 0);
-            done += static_cast<size_t>(n);
-        }
-    }
-    std::string Read(size_t count) const
-    {
-        std::string s(count, '\0');
-        size_t done = 0;
-        while (done < count) {
-            const ssize_t n = read(fd, s.data() + done, count - done);
-            if (n <= 0)
-                break;
-            done += static_cast<size_t>(n);
-        }
-        s.resize(done);
-        return s;
-    }
-    int fd = -1;
-    std::string slave;
-};
+using zqtest::PtyMaster;
 
 class CommTermiosTest : public ::testing::Test {
 protected:
@@ -79,7 +44,7 @@ TEST_F(CommTermiosTest, BytesBothWaysWithRxCharAndTxEmpty)
     ASSERT_TRUE(SetCommMask(port, EV_RXCHAR | EV_TXEMPTY));
     EventWait wait(port);
     ASSERT_FALSE(wait.Start());
-    pty.Write("from far");
+    ASSERT_TRUE(pty.Write("from far"));
     ASSERT_EQ(wait.Finish(), ERROR_SUCCESS);
     EXPECT_EQ(wait.mask & EV_RXCHAR, EV_RXCHAR);
     ASSERT_TRUE(WaitFor([&] { return QueuedIn(port) == 8; }));
@@ -97,10 +62,10 @@ TEST_F(CommTermiosTest, UnreadBytesStayQueued)
 {
     ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
     EventWait wait(port);
-    pty.Write("abc");
+    ASSERT_TRUE(pty.Write("abc"));
     EXPECT_EQ(wait.Next(), EV_RXCHAR);
     ASSERT_TRUE(WaitFor([&] { return QueuedIn(port) == 3; }));
-    pty.Write("de");
+    ASSERT_TRUE(pty.Write("de"));
     EXPECT_EQ(wait.Next(), EV_RXCHAR);
     ASSERT_TRUE(WaitFor([&] { return QueuedIn(port) == 5; }));
     ASSERT_TRUE(PurgeComm(port, PURGE_RXCLEAR | PURGE_RXABORT));
@@ -113,7 +78,7 @@ TEST_F(CommTermiosTest, TakingQueuedBytesLetsTheRestIn)
     std::string text;
     for (int i = 0; i < 100; ++i)
         text += static_cast<char>('a' + i % 26);
-    pty.Write(text);
+    ASSERT_TRUE(pty.Write(text));
     std::string got;
     while (got.size() < text.size()) {
         ASSERT_TRUE(WaitFor([&] { return QueuedIn(port) > 0; }));
@@ -200,13 +165,11 @@ TEST(CommTermiosStress, MegabyteEachWayManyTimes)
 {
     PtyMaster pty;
     ASSERT_FALSE(pty.slave.empty());
-    const int rounds = std::getenv("ZQ_SANITIZE_BUILD") ? 20 : 200;
-    constexpr size_t kSize = 1 << 20;
-    std::string out(kSize, '\0'), in(kSize, '\0');
-    for (size_t i = 0; i < kSize; ++i) {
-        out[i] = static_cast<char>(i * 7 + 1);
-        in[i] = static_cast<char>(i * 13 + 5);
-    }
+    const int rounds = zqtest::StressRounds();
+    constexpr size_t kSize = zqtest::StressBytes::kSize;
+    const zqtest::StressBytes bytes;
+    const std::string& out = bytes.out;
+    const std::string& in = bytes.in;
     const int threadsBefore = ThreadCount();
     const int handlesBefore = zq::kernel::OpenHandleCount();
     for (int round = 0; round < rounds; ++round) {
@@ -214,7 +177,7 @@ TEST(CommTermiosStress, MegabyteEachWayManyTimes)
         ASSERT_NE(port, INVALID_HANDLE_VALUE) << SysErrorMessage(GetLastError());
         std::string farGot;
         std::thread farReader([&] { farGot = pty.Read(kSize); });
-        std::thread farWriter([&] { pty.Write(in); });
+        std::thread farWriter([&] { EXPECT_TRUE(pty.Write(in)); });
 
         OVERLAPPED wov;
         wov.hEvent = CreateEvent(TRUE, FALSE);

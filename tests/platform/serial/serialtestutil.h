@@ -1,8 +1,10 @@
 #pragma once
 // Helpers shared by the serial layer's tests.
 #include "commapi.h"
+#include "commqueues.h"
 #include "events.h"
 #include "lasterror.h"
+#include "threadcount.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -11,8 +13,6 @@
 #include <functional>
 #include <string>
 #include <thread>
-
-#include <dirent.h>
 
 namespace serialtest {
 
@@ -29,31 +29,9 @@ inline bool WaitFor(const std::function<bool()>& pred, int limitMs = 30000)
     return true;
 }
 
-inline int ThreadCount()
-{
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/task")) {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.')
-                ++n;
-        closedir(d);
-    }
-    return n;
-}
-
-inline DWORD QueuedIn(HANDLE h)
-{
-    COMSTAT st;
-    DWORD errors = 0;
-    return ClearCommError(h, &errors, &st) ? st.cbInQue : 0;
-}
-
-inline DWORD QueuedOut(HANDLE h)
-{
-    COMSTAT st;
-    DWORD errors = 0;
-    return ClearCommError(h, &errors, &st) ? st.cbOutQue : 0;
-}
+using zqtest::QueuedIn;
+using zqtest::QueuedOut;
+using zqtest::ThreadCount;
 
 // An overlapped event wait with its own event object.
 struct EventWait {

@@ -1,6 +1,7 @@
 // What one line plays arrives at the connected line's wave-in.
 #include "mmsystem.h"
 #include "tapitest.h"
+#include "testaudio.h"
 #include "waveheaderflags.h"
 
 #include <algorithm>
@@ -16,13 +17,7 @@ TEST_F(TapiTest, AudioPlayedIntoOneLineIsRecordedOnTheOther)
     Dial(one, "1002/rings=0");
     ASSERT_TRUE(MessageLog::Get().WaitState(kInst1, LINECALLSTATE_CONNECTED));
 
-    WAVEFORMATEX fmt {};
-    fmt.wFormatTag = WAVE_FORMAT_PCM;
-    fmt.nChannels = 1;
-    fmt.nSamplesPerSec = 8000;
-    fmt.wBitsPerSample = 16;
-    fmt.nBlockAlign = 2;
-    fmt.nAvgBytesPerSec = 16000;
+    const WAVEFORMATEX fmt = zqtest::Pcm(8000, 1, 16);
 
     HWAVEIN in = nullptr;
     ASSERT_EQ(waveInOpen(&in, w2.Dword(0), &fmt, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);

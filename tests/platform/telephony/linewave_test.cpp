@@ -5,23 +5,14 @@
 #include "mmsystem.h"
 #include "servicetesting.h"
 #include "tapitest.h"
+#include "testaudio.h"
 #include "waveheaderflags.h"
 
 #include <cmath>
 
 namespace {
 
-WAVEFORMATEX Pcm(DWORD rate, WORD bits, WORD channels)
-{
-    WAVEFORMATEX f {};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = WORD(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
-}
+using zqtest::Pcm;
 
 // One second of a sine in the given format.
 std::vector<char> Tone(const WAVEFORMATEX& f, double hz)
@@ -96,7 +87,7 @@ TEST_F(LineWave, WhatIsPlayedInAnyPcmFormatReachesTheLineAt8kHz)
         DWORD flags;
     };
     const Case cases[]
-        = { { Pcm(16000, 16, 1), 0 }, { Pcm(22050, 8, 2), WAVE_MAPPED }, { Pcm(8000, 16, 1), 0 } };
+        = { { Pcm(16000, 1, 16), 0 }, { Pcm(22050, 2, 8), WAVE_MAPPED }, { Pcm(8000, 1, 16), 0 } };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.format.nSamplesPerSec);
         const size_t before = audio_->Played().size();
@@ -116,13 +107,13 @@ TEST_F(LineWave, WhatIsPlayedInAnyPcmFormatReachesTheLineAt8kHz)
 
 TEST_F(LineWave, FormatsTheLineCannotTakeAreRefused)
 {
-    for (const WAVEFORMATEX& f : { Pcm(16000, 24, 1), Pcm(8000, 16, 4), Pcm(2000, 16, 1) }) {
+    for (const WAVEFORMATEX& f : { Pcm(16000, 1, 24), Pcm(8000, 4, 16), Pcm(2000, 1, 16) }) {
         HWAVEOUT out = nullptr;
         EXPECT_EQ(waveOutOpen(&out, out_, &f, 0, 0, CALLBACK_NULL), WAVERR_BADFORMAT);
         HWAVEIN in = nullptr;
         EXPECT_EQ(waveInOpen(&in, in_, &f, 0, 0, CALLBACK_NULL), WAVERR_BADFORMAT);
     }
-    const WAVEFORMATEX ok = Pcm(44100, 16, 2);
+    const WAVEFORMATEX ok = Pcm(44100, 2, 16);
     EXPECT_EQ(waveOutOpen(nullptr, out_, &ok, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NOERROR);
 }
 
@@ -132,7 +123,7 @@ TEST_F(LineWave, WhatTheLineHearsIsRecordedInTheApplicationsFormat)
     for (size_t i = 0; i < heard.size(); ++i)
         heard[i] = int16_t(16000 * std::sin(2 * M_PI * 500 * double(i) / 8000));
     audio_->Hear(heard);
-    const WAVEFORMATEX f = Pcm(16000, 16, 1);
+    const WAVEFORMATEX f = Pcm(16000, 1, 16);
     HWAVEIN in = nullptr;
     ASSERT_EQ(waveInOpen(&in, in_, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
     // In 20 ms pieces, as a device clock asks for them.
@@ -176,7 +167,7 @@ TEST_F(LineWave, WhatTheLineHearsIsRecordedInTheApplicationsFormat)
 
 TEST_F(LineWave, APacedLineTakesBuffersWhenItCanAndAnEndedCallStrandsNone)
 {
-    const WAVEFORMATEX f = Pcm(8000, 16, 1);
+    const WAVEFORMATEX f = Pcm(8000, 1, 16);
     HWAVEOUT out = nullptr;
     ASSERT_EQ(waveOutOpen(&out, out_, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
     std::vector<char> first = Tone(f, 400), second = Tone(f, 400);

@@ -1,6 +1,7 @@
 // The ALSA devices: the default device on a machine without a sound card,
 // and device 0 sent elsewhere through the environment.
 #include "debugout.h"
+#include "scopedenv.h"
 #include "wavedevices.h"
 #include "wavetestsupport.h"
 
@@ -17,26 +18,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Sets an environment variable for the life of the object.
-struct ScopedEnv {
-    ScopedEnv(const char* name, const std::string& value)
-        : name_(name)
-    {
-        if (const char* old = std::getenv(name))
-            old_ = old, had_ = true;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv()
-    {
-        if (had_)
-            setenv(name_, old_.c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-    const char* name_;
-    std::string old_;
-    bool had_ = false;
-};
+using zqtest::ScopedEnv;
 
 // Collects what is written to stderr while it lives.
 struct StderrCapture {

@@ -3,11 +3,11 @@
 // device's messages on the test's own thread queue.
 #include "messages.h"
 #include "mmsystem.h"
+#include "testaudio.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdint>
 #include <vector>
 
 namespace wavetest {
@@ -15,27 +15,8 @@ namespace wavetest {
 // Only turns a hang into a failure; no test relies on it.
 constexpr DWORD kMessageLimitMs = 30000;
 
-inline WAVEFORMATEX Pcm(DWORD rate, WORD channels, WORD bits)
-{
-    WAVEFORMATEX f;
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = WORD(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
-}
-
-// Bytes that are never 0 (the silence of 16-bit audio), so audio can be
-// told from padding.
-inline std::vector<uint8_t> Pattern(size_t bytes, uint8_t seed = 1)
-{
-    std::vector<uint8_t> v(bytes);
-    for (size_t i = 0; i < bytes; ++i)
-        v[i] = uint8_t(1 + (i * 7 + seed) % 251);
-    return v;
-}
+using zqtest::Pattern;
+using zqtest::Pcm;
 
 // Makes sure this thread has a queue, so the device's messages are kept.
 inline DWORD ThisThreadWithQueue()

@@ -4,6 +4,7 @@
 #include "childprocess.h"
 #include "modemclass.h"
 #include "modemsim_process.h"
+#include "providerswitch.h"
 #include "registry.h"
 
 #include <QCoreApplication>
@@ -39,13 +40,7 @@ protected:
     {
         ASSERT_FALSE(sim.device().empty());
         ASSERT_EQ(RegisterModem("0000", kName, sim.device(), ""), 0);
-        HKEY k = nullptr;
-        ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\zqcomm\\Telephony\\Modem", 0, nullptr, 0,
-                      KEY_ALL_ACCESS, nullptr, &k, nullptr),
-            0);
-        const DWORD on = 1;
-        RegSetValueEx(k, "Enabled", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on), sizeof on);
-        RegCloseKey(k);
+        ASSERT_TRUE(zqtest::EnableProvider("Modem"));
     }
 
     ProgramRun Speechdemo(const QStringList& args)

@@ -4,6 +4,7 @@
 #include "handles.h"
 #include "modemclass.h"
 #include "modemsim_process.h"
+#include "providerswitch.h"
 #include "registry.h"
 #include "tapitest.h"
 
@@ -27,21 +28,10 @@ protected:
     {
         ASSERT_FALSE(sim.device().empty());
         ASSERT_EQ(RegisterModem("0000", kName, sim.device(), userInit), 0);
-        EnableProvider();
+        ASSERT_TRUE(zqtest::EnableProvider("Modem"));
         Register();
         device_ = FindDevice();
         ASSERT_NE(device_, ~0u);
-    }
-    // The modem provider runs only where it is switched on.
-    static void EnableProvider()
-    {
-        HKEY k = nullptr;
-        ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\zqcomm\\Telephony\\Modem", 0, nullptr, 0,
-                      KEY_ALL_ACCESS, nullptr, &k, nullptr),
-            0);
-        const DWORD on = 1;
-        RegSetValueEx(k, "Enabled", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on), sizeof on);
-        RegCloseKey(k);
     }
     DWORD FindDevice()
     {
@@ -207,7 +197,7 @@ TEST_F(ModemLineTest, ASettingRefusedStillOpensAndASilentModemDoesNot)
 
     ModemSimProcess silent("start: mute\n");
     ASSERT_EQ(RegisterModem("0000", kName, silent.device(), ""), 0);
-    EnableProvider();
+    ASSERT_TRUE(zqtest::EnableProvider("Modem"));
     Register();
     device_ = FindDevice();
     HLINE dead = 0;

@@ -1,20 +1,18 @@
 #pragma once
 // The modem simulator as a real program on a pseudo-terminal, for tests: its
 // script, its log of the commands it received and the samples it was sent.
+#include "unattendedprogram.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
-#include <spawn.h>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace zq::modem::test {
 
@@ -42,16 +40,7 @@ public:
             args.push_back("--play");
             args.push_back(dir_ + "/play");
         }
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-        if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&fa);
+        pid_ = zqtest::StartUnattended(args);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (std::chrono::steady_clock::now() < deadline && pid_ > 0) {
             std::string link = readWhole(dir_ + "/link");

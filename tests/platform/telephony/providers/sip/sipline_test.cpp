@@ -4,10 +4,12 @@
 #include "debugout.h"
 #include "eventwait.h"
 #include "mmsystem.h"
+#include "providerswitch.h"
 #include "registry.h"
 #include "sipaccounts.h"
 #include "sipp.h"
 #include "tapi.h"
+#include "testaudio.h"
 #include "waveheaderflags.h"
 #include "zqtapi.h"
 
@@ -74,24 +76,12 @@ bool HasLog(const std::string& part)
 
 constexpr DWORD_PTR kInst = 0x5151;
 
-WAVEFORMATEX Pcm8k()
-{
-    WAVEFORMATEX f {};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 1;
-    f.nSamplesPerSec = 8000;
-    f.wBitsPerSample = 16;
-    f.nBlockAlign = 2;
-    f.nAvgBytesPerSec = 16000;
-    return f;
-}
-
 // Records a line's wave-in into a row of buffers from the start.
 class Recorder {
 public:
     bool Open(UINT device, size_t seconds)
     {
-        const WAVEFORMATEX f = Pcm8k();
+        const WAVEFORMATEX f = zqtest::Pcm(8000, 1, 16);
         if (waveInOpen(&in_, device, &f, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR)
             return false;
         buffers_.assign(seconds * 5, std::vector<char>(3200));
@@ -166,13 +156,7 @@ protected:
             std::lock_guard lock(gMutex);
             gLog.push_back(line);
         });
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\zqcomm\\Telephony\\SIP", 0, nullptr,
-                      REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr),
-            0);
-        const DWORD one = 1;
-        RegSetValueEx(key, "Enabled", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
-        RegCloseKey(key);
+        ASSERT_TRUE(zqtest::EnableProvider("SIP"));
         farPort_ = FreeUdpPort();
         account_.name = "Loopback SIP";
         account_.address = "sip:alice@127.0.0.1:" + std::to_string(farPort_);
@@ -316,7 +300,7 @@ TEST_F(SipLineTest, CallsAFarEndThatAnswersAndHearsWhatItPlays)
 
     // A second of 600 Hz played into the call comes back from the far end.
     HWAVEOUT out = nullptr;
-    const WAVEFORMATEX f = Pcm8k();
+    const WAVEFORMATEX f = zqtest::Pcm(8000, 1, 16);
     ASSERT_EQ(waveOutOpen(&out, WaveId("wave/out"), &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
     std::vector<int16_t> tone(8000);
     for (size_t i = 0; i < tone.size(); ++i)

@@ -3,12 +3,11 @@
 #include "eventwait.h"
 #include "g711_p.h"
 #include "rtppacket_p.h"
+#include "unattendedprogram.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,8 +17,6 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
-
-extern char** environ;
 
 namespace zqsiptest {
 
@@ -104,20 +101,7 @@ bool Sipp::Start(const std::vector<std::string>& args, const std::string& dir)
     for (const char* a : { "-nostdin", "-trace_err", "-error_file" })
         all.push_back(a);
     all.push_back(dir + "/sipp_errors.log");
-    std::vector<char*> argv;
-    for (auto& a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(
-        &actions, 1, (dir + "/sipp_out.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    const int rc = posix_spawnp(&pid_, "sipp", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        pid_ = -1;
+    pid_ = zqtest::StartUnattended(all, dir + "/sipp_out.log", true);
     return pid_ > 0;
 }
 

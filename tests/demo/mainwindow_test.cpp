@@ -3,8 +3,8 @@
 // lines, one window on each, in this process. Wave device 0 plays into a
 // raw file, so what the speakers would have said can be inspected.
 #include "eventwait.h"
+#include "fastrings.h"
 #include "mainfrm.h"
-#include "registry.h"
 
 #include <gtest/gtest.h>
 
@@ -55,16 +55,7 @@ const ProcessSetup& Process()
 // The exchange rings quickly, so calls connect without long waits.
 class QuickRings : public ::testing::Environment {
 public:
-    void SetUp() override
-    {
-        HKEY k = nullptr;
-        RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\zqcomm\\Telephony\\Simulated", 0, nullptr, 0,
-            KEY_ALL_ACCESS, nullptr, &k, nullptr);
-        const DWORD ringMs = 20;
-        RegSetValueEx(
-            k, "RingIntervalMs", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&ringMs), sizeof ringMs);
-        RegCloseKey(k);
-    }
+    void SetUp() override { zqtest::UseFastRings(); }
 };
 [[maybe_unused]] ::testing::Environment* const kQuickRings
     = ::testing::AddGlobalTestEnvironment(new QuickRings);

@@ -1,6 +1,7 @@
 #pragma once
 // Running the program as a child process, and reading what it wrote.
 #include "childprocess.h"
+#include "scratchstoreenvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -14,14 +15,6 @@
 #include <vector>
 
 namespace zqtest {
-
-// The child shares this process's registry store, set up before anything
-// touches the registry; the exchange rings quickly there.
-inline QTemporaryDir& Scratch()
-{
-    static QTemporaryDir dir;
-    return dir;
-}
 
 struct ProgramRun {
     int exitCode = -1;

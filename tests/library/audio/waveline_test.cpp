@@ -2,11 +2,9 @@
 // the line's wave devices, its data port around playback, its medium
 // closing, and audio recorded on one line from what the other played.
 #include "eventwait.h"
-#include "registry.h"
+#include "recordinglog.h"
+#include "scratchstore.h"
 #include "wavetestsource.h"
-#include "zqlogfile.h"
-
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <atomic>
@@ -15,35 +13,14 @@ using namespace wavetest;
 
 namespace {
 
-class KeptLog : public TzqCustomLogFile {
-public:
-    std::vector<std::string> lines;
-    std::mutex mutex;
-    void WriteLine(int, const std::string& Text) override
-    {
-        std::lock_guard lock(mutex);
-        lines.push_back(Text);
-    }
-    int Count(const std::string& line)
-    {
-        std::lock_guard lock(mutex);
-        return int(std::count(lines.begin(), lines.end(), line));
-    }
-};
+using zqtest::RecordingLog;
 
 class WaveLine : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        static QTemporaryDir dir;
-        setenv("ZQ_REGISTRY_FILE", (dir.path() + "/registry.json").toLocal8Bit().constData(), 1);
-        HKEY k = nullptr;
-        RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\zqcomm\\Telephony\\Simulated", 0, nullptr, 0,
-            KEY_ALL_ACCESS, nullptr, &k, nullptr);
-        const DWORD ringMs = 20;
-        RegSetValueEx(
-            k, "RingIntervalMs", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&ringMs), sizeof ringMs);
-        RegCloseKey(k);
+        zqtest::UseScratchStore();
+        zqtest::UseFastRings();
     }
 
     void SetUp() override
@@ -79,7 +56,7 @@ protected:
 
     TzqCommTAPI a, b;
     int connected = 0;
-    KeptLog lines;
+    RecordingLog lines;
     TTestWave wave;
     EventLog log;
 };

@@ -1,6 +1,8 @@
 #pragma once
 // A wave component over a byte vector, and a recorder for its events, for
 // the tests of the wave component.
+#include "scopedenv.h"
+#include "testaudio.h"
 #include "thread.h"
 #include "zqwavebase.h"
 
@@ -21,26 +23,9 @@
 
 namespace wavetest {
 
-inline WAVEFORMATEX Pcm(DWORD rate, WORD channels, WORD bits)
-{
-    WAVEFORMATEX f;
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = WORD(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
-}
-
-// Bytes that are never 0, so audio can be told from padding and silence.
-inline std::vector<uint8_t> Pattern(size_t bytes, uint8_t seed = 1)
-{
-    std::vector<uint8_t> v(bytes);
-    for (size_t i = 0; i < bytes; ++i)
-        v[i] = uint8_t(1 + (i * 7 + seed) % 251);
-    return v;
-}
+using zqtest::Pattern;
+using zqtest::Pcm;
+using zqtest::ScopedEnv;
 
 // Plays Data in the given format; every buffer offers OnBufferPlay first,
 // as the speech component does.
@@ -145,27 +130,6 @@ struct EventLog {
         w.AfterRecord = TNotifyEvent(this, &EventLog::AfterRecord);
         w.OnFatalError = TOnFatalErrorEvent(this, &EventLog::Fatal);
     }
-};
-
-// Sets an environment variable for the life of the object.
-struct ScopedEnv {
-    ScopedEnv(const char* name, const std::string& value)
-        : name_(name)
-    {
-        if (const char* old = std::getenv(name))
-            old_ = old, had_ = true;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv()
-    {
-        if (had_)
-            setenv(name_, old_.c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-    const char* name_;
-    std::string old_;
-    bool had_ = false;
 };
 
 struct TempDir {

@@ -7,7 +7,6 @@
 #include "mainfrm.h"
 #include "programrun.h"
 #include "registry.h"
-#include "scratchstore.h"
 
 #include <gtest/gtest.h>
 
@@ -33,16 +32,8 @@ namespace {
 
 using namespace zqtest;
 
-class OwnRegistry : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        ASSERT_TRUE(Scratch().isValid());
-        zqtest::UseScratchStoreWithFastRings(Scratch());
-    }
-};
 [[maybe_unused]] ::testing::Environment* const kOwnRegistry
-    = ::testing::AddGlobalTestEnvironment(new OwnRegistry);
+    = ::testing::AddGlobalTestEnvironment(new zqtest::ScratchStoreEnvironment);
 
 // How long the memo's text is when spoken with the voice the run without a
 // window picks (the window's first, in the same locale): rendered here
