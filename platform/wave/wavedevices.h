@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+namespace zq::wave {
+
 // Where a device's output goes: "accept these bytes of the opened format".
 // An endpoint is opened by one handle at a time (a second open gets
 // MMSYSERR_ALLOCATED). All calls come from the device's worker thread except
@@ -107,3 +109,5 @@ struct WaveDeviceInfo {
 // Registered devices in identifier order, device 0 first.
 std::vector<WaveDeviceInfo> WaveOutDevices();
 std::vector<WaveDeviceInfo> WaveInDevices();
+
+} // namespace zq::wave

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <vector>
 
+namespace zq::wave {
+
 // Records every byte played into it.
 class MemoryWaveOut : public WaveOutEndpoint {
 public:
@@ -116,3 +118,5 @@ private:
     size_t prefillBytes_ = 0;
     bool flowing_ = false;
 };
+
+} // namespace zq::wave

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 using namespace wavetest;
+using namespace zq::wave;
 namespace fs = std::filesystem;
 
 namespace {
