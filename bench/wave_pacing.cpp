@@ -19,7 +19,7 @@
 namespace {
 
 // A line that takes the audio and only counts it.
-class CountingLine : public WaveOutEndpoint {
+class CountingLine : public zq::wave::WaveOutEndpoint {
 public:
     void Write(const void*, size_t bytes) override
     {
@@ -50,7 +50,7 @@ int main(int argc, char** argv)
     }
 
     auto line = std::make_shared<CountingLine>();
-    UINT id = RegisterWaveOutDevice("bench line", line);
+    UINT id = zq::wave::RegisterWaveOutDevice("bench line", line);
     WAVEFORMATEX f;
     f.wFormatTag = WAVE_FORMAT_PCM;
     f.nChannels = 1;
@@ -107,7 +107,7 @@ int main(int argc, char** argv)
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     const double cpu = CpuSeconds() - cpuStart;
     waveOutClose(h);
-    UnregisterWaveOutDevice(id);
+    zq::wave::UnregisterWaveOutDevice(id);
 
     std::vector<double> sorted = errorsMs;
     std::sort(sorted.begin(), sorted.end());

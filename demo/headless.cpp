@@ -424,7 +424,8 @@ int Speak(const HeadlessOptions& o)
     // fast as it comes; the path is only ever a file name.
     UINT fileDevice = 0;
     if (!o.wav.isEmpty()) {
-        fileDevice = RegisterWaveOutFileDevice("speechdemo --wav", QFile::encodeName(o.wav).toStdString());
+        fileDevice
+            = zq::wave::RegisterWaveOutFileDevice("speechdemo --wav", QFile::encodeName(o.wav).toStdString());
         s.form->zqSpeech1->StandardOutputDevice = fileDevice;
     }
     WatchSignals();
@@ -434,8 +435,8 @@ int Speak(const HeadlessOptions& o)
     if (end.signal || !end.failure.isEmpty())
         s.form->Button5Click(s.form->Button5);
     if (fileDevice) {
-        const QString written = QString::fromStdString(WaveOutFileDeviceError(fileDevice));
-        UnregisterWaveOutDevice(fileDevice);
+        const QString written = QString::fromStdString(zq::wave::WaveOutFileDeviceError(fileDevice));
+        zq::wave::UnregisterWaveOutDevice(fileDevice);
         if (!written.isEmpty())
             end.failure = "cannot write " + o.wav + ": " + written;
         else if (end.failure.isEmpty() && !end.signal)

@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <mutex>
 
+namespace zq::wave {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -366,3 +367,5 @@ std::unique_ptr<WaveInBackend> MakeAlsaInBackend(std::string pcmName)
 {
     return std::make_unique<AlsaInBackend>(std::move(pcmName));
 }
+
+} // namespace zq::wave

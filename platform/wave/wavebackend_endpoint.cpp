@@ -5,11 +5,14 @@
 #include <algorithm>
 #include <cstring>
 
+namespace zq::wave {
 namespace {
 
-class EndpointOutBackend : public WaveOutBackend {
+// One open of a registered endpoint: the slot is claimed before the
+// endpoint opens and given back when the endpoint closes or refuses.
+template <class Backend, class Endpoint> class EndpointBackend : public Backend {
 public:
-    explicit EndpointOutBackend(std::shared_ptr<WaveOutSlot> slot)
+    explicit EndpointBackend(std::shared_ptr<WaveSlot<Endpoint>> slot)
         : slot_(std::move(slot))
     {
     }
@@ -22,35 +25,28 @@ public:
                 return MMSYSERR_ALLOCATED;
             slot_->open = true;
         }
-        MMRESULT r = slot_->endpoint->Open(format);
+        MMRESULT r = Device().Open(format);
         if (r != MMSYSERR_NOERROR) {
             Release();
             return r;
         }
-        blockAlign_ = format.nBlockAlign;
-        realTime_ = slot_->endpoint->RealTime();
-        lead_ = std::clamp(
-            slot_->endpoint->Lead(), std::chrono::milliseconds(0), std::chrono::milliseconds(1000));
+        realTime_ = Device().RealTime();
+        Opened(format);
         return MMSYSERR_NOERROR;
     }
 
     void Close() override
     {
-        slot_->endpoint->Close();
+        Device().Close();
         Release();
     }
 
     WavePacing Pacing() const override { return realTime_ ? WavePacing::Clock : WavePacing::None; }
 
-    size_t Write(const uint8_t* data, size_t frames) override
-    {
-        if (frames)
-            slot_->endpoint->Write(data, frames * blockAlign_);
-        return frames;
-    }
-
-    void Drop() override { slot_->endpoint->Reset(); }
-    std::chrono::nanoseconds Lead() const override { return lead_; }
+protected:
+    // After the endpoint took the format.
+    virtual void Opened(const WAVEFORMATEX& format) = 0;
+    Endpoint& Device() const { return *slot_->endpoint; }
 
 private:
     void Release()
@@ -59,51 +55,46 @@ private:
         slot_->open = false;
     }
 
-    std::shared_ptr<WaveOutSlot> slot_;
-    size_t blockAlign_ = 1;
+    std::shared_ptr<WaveSlot<Endpoint>> slot_;
     bool realTime_ = true;
+};
+
+class EndpointOutBackend : public EndpointBackend<WaveOutBackend, WaveOutEndpoint> {
+public:
+    using EndpointBackend::EndpointBackend;
+
+    size_t Write(const uint8_t* data, size_t frames) override
+    {
+        if (frames)
+            Device().Write(data, frames * blockAlign_);
+        return frames;
+    }
+
+    void Drop() override { Device().Reset(); }
+    std::chrono::nanoseconds Lead() const override { return lead_; }
+
+private:
+    void Opened(const WAVEFORMATEX& format) override
+    {
+        blockAlign_ = format.nBlockAlign;
+        lead_ = std::clamp(Device().Lead(), std::chrono::milliseconds(0), std::chrono::milliseconds(1000));
+    }
+
+    size_t blockAlign_ = 1;
     std::chrono::milliseconds lead_ { 0 };
 };
 
-class EndpointInBackend : public WaveInBackend {
+class EndpointInBackend : public EndpointBackend<WaveInBackend, WaveInEndpoint> {
 public:
-    explicit EndpointInBackend(std::shared_ptr<WaveInSlot> slot)
-        : slot_(std::move(slot))
-    {
-    }
+    using EndpointBackend::EndpointBackend;
 
-    MMRESULT Open(const WAVEFORMATEX& format) override
-    {
-        {
-            std::lock_guard lock(slot_->mutex);
-            if (slot_->open)
-                return MMSYSERR_ALLOCATED;
-            slot_->open = true;
-        }
-        MMRESULT r = slot_->endpoint->Open(format);
-        if (r != MMSYSERR_NOERROR) {
-            Release();
-            return r;
-        }
-        format_ = PcmFormat::From(format);
-        realTime_ = slot_->endpoint->RealTime();
-        return MMSYSERR_NOERROR;
-    }
-
-    void Close() override
-    {
-        slot_->endpoint->Close();
-        Release();
-    }
-
-    WavePacing Pacing() const override { return realTime_ ? WavePacing::Clock : WavePacing::None; }
-    void Start() override { slot_->endpoint->Start(); }
-    void Stop() override { slot_->endpoint->Stop(); }
+    void Start() override { Device().Start(); }
+    void Stop() override { Device().Stop(); }
 
     size_t Read(uint8_t* data, size_t frames) override
     {
         size_t want = frames * format_.blockAlign;
-        size_t got = want ? slot_->endpoint->Read(data, want) : 0;
+        size_t got = want ? Device().Read(data, want) : 0;
         if (got > want)
             got = want;
         // A partial block would shift every later sample; it is silenced too.
@@ -113,15 +104,9 @@ public:
     }
 
 private:
-    void Release()
-    {
-        std::lock_guard lock(slot_->mutex);
-        slot_->open = false;
-    }
+    void Opened(const WAVEFORMATEX& format) override { format_ = PcmFormat::From(format); }
 
-    std::shared_ptr<WaveInSlot> slot_;
     PcmFormat format_;
-    bool realTime_ = true;
 };
 
 } // namespace
@@ -135,3 +120,5 @@ std::unique_ptr<WaveInBackend> MakeEndpointInBackend(std::shared_ptr<WaveInSlot>
 {
     return std::make_unique<EndpointInBackend>(std::move(slot));
 }
+
+} // namespace zq::wave

@@ -12,6 +12,8 @@
 #include <mutex>
 #include <string>
 
+namespace zq::wave {
+
 struct PcmFormat {
     uint32_t rate = 0;
     uint16_t channels = 0;
@@ -88,15 +90,14 @@ std::unique_ptr<WaveInBackend> MakeAlsaInBackend(std::string pcmName);
 
 // Registered endpoints. The slot is shared by every open of the device, so a
 // second open while one is active is refused.
-struct WaveOutSlot {
-    std::shared_ptr<WaveOutEndpoint> endpoint;
+template <class Endpoint> struct WaveSlot {
+    std::shared_ptr<Endpoint> endpoint;
     std::mutex mutex;
     bool open = false;
 };
-struct WaveInSlot {
-    std::shared_ptr<WaveInEndpoint> endpoint;
-    std::mutex mutex;
-    bool open = false;
-};
+using WaveOutSlot = WaveSlot<WaveOutEndpoint>;
+using WaveInSlot = WaveSlot<WaveInEndpoint>;
 std::unique_ptr<WaveOutBackend> MakeEndpointOutBackend(std::shared_ptr<WaveOutSlot> slot);
 std::unique_ptr<WaveInBackend> MakeEndpointInBackend(std::shared_ptr<WaveInSlot> slot);
+
+} // namespace zq::wave

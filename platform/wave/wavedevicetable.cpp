@@ -5,6 +5,7 @@
 #include <mutex>
 #include <stdexcept>
 
+namespace zq::wave {
 namespace {
 
 const char* const kOutPcmVariable = "ZQ_WAVE_OUT_PCM";
@@ -145,3 +146,5 @@ std::vector<WaveDeviceInfo> WaveInDevices()
 {
     return List(InDevices(), DefaultIn());
 }
+
+} // namespace zq::wave

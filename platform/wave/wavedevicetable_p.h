@@ -1,5 +1,5 @@
 #pragma once
-// The devices programs can open, by identifier.
+// The devices programs can open, by identifier. Any thread.
 #include "wavebackend_p.h"
 
 #include <functional>
@@ -7,17 +7,15 @@
 #include <optional>
 #include <string>
 
-struct WaveOutDeviceEntry {
-    std::string name;
-    WORD channels = 2;
-    std::function<std::unique_ptr<WaveOutBackend>()> makeBackend;
-};
+namespace zq::wave {
 
-struct WaveInDeviceEntry {
+template <class Backend> struct WaveDeviceEntry {
     std::string name;
     WORD channels = 2;
-    std::function<std::unique_ptr<WaveInBackend>()> makeBackend;
+    std::function<std::unique_ptr<Backend>()> makeBackend;
 };
+using WaveOutDeviceEntry = WaveDeviceEntry<WaveOutBackend>;
+using WaveInDeviceEntry = WaveDeviceEntry<WaveInBackend>;
 
 // WAVE_MAPPER finds device 0. Empty for an identifier that is not (or no
 // longer) registered.
@@ -26,3 +24,5 @@ std::optional<WaveInDeviceEntry> FindWaveInDevice(UINT id);
 // One more than the highest identifier handed out.
 UINT WaveOutDeviceLimit();
 UINT WaveInDeviceLimit();
+
+} // namespace zq::wave

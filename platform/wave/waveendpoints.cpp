@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace zq::wave {
+
 MMRESULT MemoryWaveOut::Open(const WAVEFORMATEX& format)
 {
     std::lock_guard lock(mutex_);
@@ -115,3 +117,5 @@ size_t PipeWaveIn::Read(void* data, size_t bytes)
         flowing_ = false;
     return got;
 }
+
+} // namespace zq::wave

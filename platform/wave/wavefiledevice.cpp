@@ -7,10 +7,8 @@
 #include <map>
 #include <mutex>
 
+namespace zq::wave {
 namespace {
-
-using zq::wave::AudioContainer;
-using zq::wave::AudioFileWriter;
 
 AudioContainer ContainerOf(WaveFileFormat format)
 {
@@ -116,3 +114,5 @@ std::string WaveOutFileDeviceError(UINT deviceId)
     }
     return device ? device->Error() : std::string();
 }
+
+} // namespace zq::wave

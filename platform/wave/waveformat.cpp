@@ -1,5 +1,7 @@
 #include "wavebackend_p.h"
 
+namespace zq::wave {
+
 PcmFormat PcmFormat::From(const WAVEFORMATEX& f)
 {
     PcmFormat p;
@@ -27,3 +29,5 @@ MMRESULT ValidatePcmFormat(const WAVEFORMATEX& f)
         return WAVERR_BADFORMAT;
     return MMSYSERR_NOERROR;
 }
+
+} // namespace zq::wave

@@ -3,6 +3,8 @@
 #include <mutex>
 #include <unordered_map>
 
+namespace zq::wave {
+
 namespace {
 
 struct HandleTable {
@@ -44,3 +46,5 @@ void RemoveWaveStream(const void* handle)
     std::lock_guard lock(t.mutex);
     t.streams.erase(reinterpret_cast<uintptr_t>(handle));
 }
+
+} // namespace zq::wave

@@ -5,6 +5,8 @@
 
 #include <memory>
 
+namespace zq::wave {
+
 void* AddWaveStream(std::shared_ptr<WaveStream> stream);
 std::shared_ptr<WaveStream> FindWaveStream(const void* handle);
 void RemoveWaveStream(const void* handle);
@@ -13,3 +15,5 @@ template <class T> std::shared_ptr<T> FindWaveStreamAs(const void* handle)
 {
     return std::dynamic_pointer_cast<T>(FindWaveStream(handle));
 }
+
+} // namespace zq::wave

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+namespace zq::wave {
 namespace {
 // Audio captured while no buffer is queued goes through here and is lost.
 constexpr size_t kScratchFrames = 4096;
@@ -13,27 +14,16 @@ constexpr uint64_t kHoldSeconds = 2;
 
 WaveInStream::WaveInStream(
     UINT deviceId, const WAVEFORMATEX& format, WaveCallback callback, std::unique_ptr<WaveInBackend> backend)
-    : WaveStream(deviceId, format, callback)
+    : WaveStream(deviceId, format, callback, backend->Pacing(), MM_WIM_DATA)
     , backend_(std::move(backend))
-    , pacing_(backend_->Pacing())
     , scratch_(kScratchFrames * format_.blockAlign)
 {
 }
 
-MMRESULT WaveInStream::AddBuffer(WAVEHDR* header)
+void WaveInStream::Enqueue(WAVEHDR* header)
 {
-    std::lock_guard lock(mutex_);
-    if (closed_)
-        return MMSYSERR_INVALHANDLE;
-    if (!(header->dwFlags & WHDR_PREPARED))
-        return WAVERR_UNPREPARED;
-    if (header->dwFlags & WHDR_INQUEUE)
-        return WAVERR_STILLPLAYING;
-    header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
     header->dwBytesRecorded = 0;
     queue_.push_back(header);
-    wake_.notify_all();
-    return MMSYSERR_NOERROR;
 }
 
 MMRESULT WaveInStream::StartInput()
@@ -67,63 +57,45 @@ MMRESULT WaveInStream::Stop()
             queue_.pop_front();
         }
     }
-    Send(lock, MM_WIM_DATA, done);
+    SendDone(lock, done);
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT WaveInStream::Reset()
+std::vector<WAVEHDR*> WaveInStream::Flush()
 {
-    std::unique_lock lock(mutex_);
-    if (closed_)
-        return MMSYSERR_INVALHANDLE;
     if (started_) {
         started_ = false;
         backend_->Stop();
     }
     std::vector<WAVEHDR*> done(queue_.begin(), queue_.end());
-    for (WAVEHDR* h : done)
-        MarkDone(h);
     queue_.clear();
-    Send(lock, MM_WIM_DATA, done);
-    return MMSYSERR_NOERROR;
+    return done;
 }
 
-MMRESULT WaveInStream::Close()
+void WaveInStream::CloseBackend()
 {
-    std::unique_lock lock(mutex_);
-    if (closed_)
-        return MMSYSERR_INVALHANDLE;
-    if (!queue_.empty())
-        return WAVERR_STILLPLAYING;
-    bool wasStarted = started_;
-    MMRESULT r = StopWorker(lock);
-    if (r == MMSYSERR_NOERROR) {
-        if (wasStarted)
-            backend_->Stop();
-        backend_->Close();
-    }
-    return r;
+    // The worker has ended and the stream is closed: nothing else touches
+    // the backend or the started flag any more.
+    if (started_)
+        backend_->Stop();
+    backend_->Close();
 }
 
-void WaveInStream::Run()
+std::vector<WAVEHDR*> WaveInStream::Step(Clock::time_point now)
 {
-    std::unique_lock lock(mutex_);
-    while (!stop_) {
-        Clock::time_point now = Clock::now();
-        std::vector<WAVEHDR*> done;
-        if (started_)
-            Capture(now, done);
-        if (!done.empty()) {
-            Send(lock, MM_WIM_DATA, done);
-            lock.lock();
-            continue;
-        }
-        Clock::time_point next = started_ ? NextWake(now) : Clock::time_point::max();
-        if (next == Clock::time_point::max())
-            wake_.wait(lock);
-        else
-            wake_.wait_until(lock, next);
+    std::vector<WAVEHDR*> done;
+    if (started_)
+        Capture(now, done);
+    return done;
+}
+
+void WaveInStream::TakeAll(std::vector<WAVEHDR*>& done)
+{
+    for (WAVEHDR* h : queue_) {
+        MarkDone(h);
+        done.push_back(h);
     }
+    queue_.clear();
 }
 
 void WaveInStream::FillAll(std::vector<WAVEHDR*>& done)
@@ -136,10 +108,8 @@ void WaveInStream::FillAll(std::vector<WAVEHDR*>& done)
                                      : 0;
         h->dwBytesRecorded = DWORD((have + got) * format_.blockAlign);
         captured_ += got;
-        MarkDone(h);
-        done.push_back(h);
     }
-    queue_.clear();
+    TakeAll(done);
 }
 
 void WaveInStream::Capture(Clock::time_point now, std::vector<WAVEHDR*>& done)
@@ -148,11 +118,7 @@ void WaveInStream::Capture(Clock::time_point now, std::vector<WAVEHDR*>& done)
         error_ = backend_->Error();
     if (!error_.empty()) {
         // The device is gone: every buffer comes back with what it holds.
-        for (WAVEHDR* h : queue_) {
-            MarkDone(h);
-            done.push_back(h);
-        }
-        queue_.clear();
+        TakeAll(done);
         return;
     }
     if (pacing_ == WavePacing::None) {
@@ -212,7 +178,7 @@ void WaveInStream::Capture(Clock::time_point now, std::vector<WAVEHDR*>& done)
 
 WaveInStream::Clock::time_point WaveInStream::NextWake(Clock::time_point now) const
 {
-    if (pacing_ == WavePacing::None)
+    if (!started_ || pacing_ == WavePacing::None)
         return Clock::time_point::max();
     if (pacing_ == WavePacing::Clock) {
         // Without a buffer, the next one queued wakes the worker.
@@ -231,8 +197,4 @@ WaveInStream::Clock::time_point WaveInStream::NextWake(Clock::time_point now) co
     return std::max(next, now + std::chrono::milliseconds(1));
 }
 
-std::string WaveInStream::Error()
-{
-    std::lock_guard lock(mutex_);
-    return error_;
-}
+} // namespace zq::wave

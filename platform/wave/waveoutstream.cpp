@@ -2,25 +2,18 @@
 
 #include <algorithm>
 
+namespace zq::wave {
+
 WaveOutStream::WaveOutStream(
     UINT deviceId, const WAVEFORMATEX& format, WaveCallback callback, std::unique_ptr<WaveOutBackend> backend)
-    : WaveStream(deviceId, format, callback)
+    : WaveStream(deviceId, format, callback, backend->Pacing(), MM_WOM_DONE)
     , backend_(std::move(backend))
-    , pacing_(backend_->Pacing())
     , lead_(pacing_ == WavePacing::Clock ? backend_->Lead() : std::chrono::nanoseconds(0))
 {
 }
 
-MMRESULT WaveOutStream::Write(WAVEHDR* header)
+void WaveOutStream::Enqueue(WAVEHDR* header)
 {
-    std::lock_guard lock(mutex_);
-    if (closed_)
-        return MMSYSERR_INVALHANDLE;
-    if (!(header->dwFlags & WHDR_PREPARED))
-        return WAVERR_UNPREPARED;
-    if (header->dwFlags & WHDR_INQUEUE)
-        return WAVERR_STILLPLAYING;
-    header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
     // A trailing partial block cannot be played and is left out.
     uint64_t frames = header->dwBufferLength / format_.blockAlign;
     // Nothing queued means nothing is playing: the clock starts now, not
@@ -29,59 +22,23 @@ MMRESULT WaveOutStream::Write(WAVEHDR* header)
         Anchor(Clock::now(), queued_);
     queue_.push_back({ header, queued_, queued_ + frames });
     queued_ += frames;
-    wake_.notify_all();
-    return MMSYSERR_NOERROR;
 }
 
-MMRESULT WaveOutStream::Reset()
+std::vector<WAVEHDR*> WaveOutStream::Flush()
 {
-    std::unique_lock lock(mutex_);
-    if (closed_)
-        return MMSYSERR_INVALHANDLE;
     backend_->Drop();
     std::vector<WAVEHDR*> done;
-    for (const Entry& e : queue_) {
-        MarkDone(e.header);
+    for (const Entry& e : queue_)
         done.push_back(e.header);
-    }
     queue_.clear();
     queued_ = written_ = played_ = heardBase_ = 0;
-    wake_.notify_all();
-    Send(lock, MM_WOM_DONE, done);
-    return MMSYSERR_NOERROR;
+    return done;
 }
 
-MMRESULT WaveOutStream::Close()
+std::vector<WAVEHDR*> WaveOutStream::Step(Clock::time_point now)
 {
-    std::unique_lock lock(mutex_);
-    if (closed_)
-        return MMSYSERR_INVALHANDLE;
-    if (!queue_.empty())
-        return WAVERR_STILLPLAYING;
-    MMRESULT r = StopWorker(lock);
-    if (r == MMSYSERR_NOERROR)
-        backend_->Close();
-    return r;
-}
-
-void WaveOutStream::Run()
-{
-    std::unique_lock lock(mutex_);
-    while (!stop_) {
-        Clock::time_point now = Clock::now();
-        Transfer(now);
-        std::vector<WAVEHDR*> done = TakePlayed(now);
-        if (!done.empty()) {
-            Send(lock, MM_WOM_DONE, done);
-            lock.lock();
-            continue;
-        }
-        Clock::time_point next = NextWake(now);
-        if (next == Clock::time_point::max())
-            wake_.wait(lock);
-        else
-            wake_.wait_until(lock, next);
-    }
+    Transfer(now);
+    return TakePlayed(now);
 }
 
 uint64_t WaveOutStream::NextClockTarget() const
@@ -191,8 +148,4 @@ WaveOutStream::Clock::time_point WaveOutStream::NextWake(Clock::time_point now) 
     return std::max(next, now + std::chrono::milliseconds(2));
 }
 
-std::string WaveOutStream::Error()
-{
-    std::lock_guard lock(mutex_);
-    return error_;
-}
+} // namespace zq::wave

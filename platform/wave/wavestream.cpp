@@ -10,6 +10,8 @@
 #include <mutex>
 #include <sched.h>
 
+namespace zq::wave {
+
 MMRESULT WaveCallback::Check(DWORD openFlags)
 {
     switch (openFlags & CALLBACK_TYPEMASK) {
@@ -83,10 +85,13 @@ void AskForRealTime()
 
 } // namespace
 
-WaveStream::WaveStream(UINT deviceId, const WAVEFORMATEX& format, WaveCallback callback)
+WaveStream::WaveStream(
+    UINT deviceId, const WAVEFORMATEX& format, WaveCallback callback, WavePacing pacing, UINT doneMessage)
     : format_(PcmFormat::From(format))
+    , pacing_(pacing)
     , deviceId_(deviceId)
     , callback_(callback)
+    , doneMessage_(doneMessage)
 {
     gridFrames_ = std::max<uint64_t>(1, format_.rate / 50);
 }
@@ -115,7 +120,8 @@ void WaveStream::Start(void* handle, UINT openMessage)
         callback_.Send(handle_, openMessage, nullptr);
     }
     worker_ = std::thread([this] {
-        if (RealTimeWorker())
+        // A worker that keeps time for a listener.
+        if (pacing_ != WavePacing::None)
             AskForRealTime();
         Run();
     });
@@ -147,8 +153,42 @@ MMRESULT WaveStream::Unprepare(WAVEHDR* header)
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT WaveStream::StopWorker(std::unique_lock<std::mutex>& lock)
+MMRESULT WaveStream::Queue(WAVEHDR* header)
 {
+    std::lock_guard lock(mutex_);
+    if (closed_)
+        return MMSYSERR_INVALHANDLE;
+    if (!(header->dwFlags & WHDR_PREPARED))
+        return WAVERR_UNPREPARED;
+    if (header->dwFlags & WHDR_INQUEUE)
+        return WAVERR_STILLPLAYING;
+    header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+    Enqueue(header);
+    wake_.notify_all();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WaveStream::Reset()
+{
+    std::unique_lock lock(mutex_);
+    if (closed_)
+        return MMSYSERR_INVALHANDLE;
+    std::vector<WAVEHDR*> done = Flush();
+    for (WAVEHDR* h : done)
+        MarkDone(h);
+    wake_.notify_all();
+    SendDone(lock, done);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WaveStream::Close()
+{
+    std::unique_lock lock(mutex_);
+    if (closed_)
+        return MMSYSERR_INVALHANDLE;
+    if (Queued())
+        return WAVERR_STILLPLAYING;
+    // A callback runs on the worker, which cannot wait for itself.
     if (worker_.get_id() == std::this_thread::get_id())
         return MMSYSERR_HANDLEBUSY;
     closed_ = true;
@@ -156,15 +196,41 @@ MMRESULT WaveStream::StopWorker(std::unique_lock<std::mutex>& lock)
     lock.unlock();
     wake_.notify_all();
     worker_.join();
+    CloseBackend();
     return MMSYSERR_NOERROR;
 }
 
-void WaveStream::Send(std::unique_lock<std::mutex>& lock, UINT msg, const std::vector<WAVEHDR*>& headers)
+std::string WaveStream::Error()
+{
+    std::lock_guard lock(mutex_);
+    return error_;
+}
+
+void WaveStream::Run()
+{
+    std::unique_lock lock(mutex_);
+    while (!stop_) {
+        Clock::time_point now = Clock::now();
+        std::vector<WAVEHDR*> done = Step(now);
+        if (!done.empty()) {
+            SendDone(lock, done);
+            lock.lock();
+            continue;
+        }
+        Clock::time_point next = NextWake(now);
+        if (next == Clock::time_point::max())
+            wake_.wait(lock);
+        else
+            wake_.wait_until(lock, next);
+    }
+}
+
+void WaveStream::SendDone(std::unique_lock<std::mutex>& lock, const std::vector<WAVEHDR*>& headers)
 {
     std::lock_guard send(sendMutex_);
     lock.unlock();
     for (WAVEHDR* h : headers)
-        callback_.Send(handle_, msg, h);
+        callback_.Send(handle_, doneMessage_, h);
 }
 
 void WaveStream::Anchor(Clock::time_point now, uint64_t frame)
@@ -201,3 +267,5 @@ uint64_t WaveStream::NextGridFrame(uint64_t frame) const
         return anchorFrame_;
     return anchorFrame_ + ((frame - anchorFrame_) / gridFrames_ + 1) * gridFrames_;
 }
+
+} // namespace zq::wave

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+namespace zq::wave {
+
 // Where completion messages go, as chosen at open.
 class WaveCallback {
 public:
@@ -26,9 +28,16 @@ private:
     DWORD_PTR instance_;
 };
 
+// What both directions share: the header calls, reset and close, the worker
+// loop, the clock. A direction supplies its queue and how its worker moves
+// audio between the headers and the backend.
+//
+// The program's threads call the public members; the worker runs Step and
+// NextWake. Everything below mutex_ is touched under it only.
 class WaveStream {
 public:
-    WaveStream(UINT deviceId, const WAVEFORMATEX& format, WaveCallback callback);
+    WaveStream(UINT deviceId, const WAVEFORMATEX& format, WaveCallback callback, WavePacing pacing,
+        UINT doneMessage);
     virtual ~WaveStream();
     WaveStream(const WaveStream&) = delete;
     WaveStream& operator=(const WaveStream&) = delete;
@@ -40,23 +49,37 @@ public:
 
     MMRESULT Prepare(WAVEHDR* header);
     MMRESULT Unprepare(WAVEHDR* header);
+    // Queues a prepared header for playing or filling.
+    MMRESULT Queue(WAVEHDR* header);
+    // Every queued header comes back at once, in order.
+    MMRESULT Reset();
+    // WAVERR_STILLPLAYING while headers are queued.
+    MMRESULT Close();
+    // Why the device stopped; empty while it works.
+    std::string Error();
 
 protected:
     using Clock = std::chrono::steady_clock;
 
-    virtual void Run() = 0;
-    // Whether the worker keeps time for a listener (and so asks for
-    // real-time scheduling).
-    virtual bool RealTimeWorker() const = 0;
-    // Marks the stream closed and ends the worker; the caller checked that no
-    // header is queued. MMSYSERR_HANDLEBUSY from a callback on the worker.
-    MMRESULT StopWorker(std::unique_lock<std::mutex>& lock);
-    // Sends one message per header, in order, with the state lock released
-    // (callbacks may queue headers again). Returns with the lock released.
-    void Send(std::unique_lock<std::mutex>& lock, UINT msg, const std::vector<WAVEHDR*>& headers);
+    // The direction's part, all under mutex_. Enqueue takes a header whose
+    // flags are already set. Flush stops what the device does for the
+    // queue and hands every queued header back. Step moves audio and
+    // returns the headers it finished (marked done). NextWake says when
+    // Step has work again (Clock::time_point::max() for never by itself).
+    virtual void Enqueue(WAVEHDR* header) = 0;
+    virtual std::vector<WAVEHDR*> Flush() = 0;
+    virtual bool Queued() const = 0;
+    virtual std::vector<WAVEHDR*> Step(Clock::time_point now) = 0;
+    virtual Clock::time_point NextWake(Clock::time_point now) const = 0;
+    // Once the worker has ended, from the thread closing the device.
+    virtual void CloseBackend() = 0;
+
     // The last write to a header before its message: everything the worker
     // put into it is visible to a program that polls the flags.
-    static void MarkDone(WAVEHDR* h) { zq::wave::MarkHeaderDone(*h); }
+    static void MarkDone(WAVEHDR* h) { MarkHeaderDone(*h); }
+    // Sends one message per header, in order, with the state lock released
+    // (callbacks may queue headers again). Returns with the lock released.
+    void SendDone(std::unique_lock<std::mutex>& lock, const std::vector<WAVEHDR*>& headers);
 
     // The real-time clock of the stream: frame `anchorFrame_` was due at
     // `anchorTime_`, and one frame follows every 1/rate seconds.
@@ -69,14 +92,19 @@ protected:
 
     std::mutex mutex_;
     std::condition_variable wake_;
-    bool stop_ = false;
-    bool closed_ = false;
     const PcmFormat format_;
+    const WavePacing pacing_;
+    bool closed_ = false; // no call but the destructor reaches the backend
+    std::string error_;
 
 private:
+    void Run();
+
     const UINT deviceId_;
     const WaveCallback callback_;
+    const UINT doneMessage_;
     void* handle_ = nullptr;
+    bool stop_ = false;
     // Held from taking headers off the queue to the end of sending their
     // messages, so messages leave in the order the headers were taken even
     // when the worker and a reset take them at the same moment.
@@ -91,11 +119,6 @@ class WaveOutStream : public WaveStream {
 public:
     WaveOutStream(UINT deviceId, const WAVEFORMATEX& format, WaveCallback callback,
         std::unique_ptr<WaveOutBackend> backend);
-    MMRESULT Write(WAVEHDR* header);
-    MMRESULT Reset();
-    MMRESULT Close();
-    // Why the device stopped playing; empty while it plays.
-    std::string Error();
 
 private:
     struct Entry {
@@ -104,50 +127,51 @@ private:
         uint64_t end;
     };
 
-    void Run() override;
+    void Enqueue(WAVEHDR* header) override;
+    std::vector<WAVEHDR*> Flush() override;
+    bool Queued() const override { return !queue_.empty(); }
+    std::vector<WAVEHDR*> Step(Clock::time_point now) override;
+    Clock::time_point NextWake(Clock::time_point now) const override;
+    void CloseBackend() override { backend_->Close(); }
+
     void Transfer(Clock::time_point now);
     std::vector<WAVEHDR*> TakePlayed(Clock::time_point now);
-    Clock::time_point NextWake(Clock::time_point now) const;
     uint64_t NextClockTarget() const;
 
-    bool RealTimeWorker() const override { return pacing_ != WavePacing::None; }
-
     std::unique_ptr<WaveOutBackend> backend_;
-    const WavePacing pacing_;
     const std::chrono::nanoseconds lead_;
     std::deque<Entry> queue_;
     uint64_t queued_ = 0; // frames of all headers queued so far
     uint64_t written_ = 0; // frames handed to the backend
     uint64_t played_ = 0; // frames heard
     uint64_t heardBase_ = 0; // written_ when the backend last started counting anew
-    std::string error_;
 };
 
 class WaveInStream : public WaveStream {
 public:
     WaveInStream(UINT deviceId, const WAVEFORMATEX& format, WaveCallback callback,
         std::unique_ptr<WaveInBackend> backend);
-    MMRESULT AddBuffer(WAVEHDR* header);
     MMRESULT StartInput();
     MMRESULT Stop();
-    MMRESULT Reset();
-    MMRESULT Close();
-    // Why the device stopped recording; empty while it records.
-    std::string Error();
 
 private:
-    void Run() override;
+    void Enqueue(WAVEHDR* header) override;
+    std::vector<WAVEHDR*> Flush() override;
+    bool Queued() const override { return !queue_.empty(); }
+    std::vector<WAVEHDR*> Step(Clock::time_point now) override;
+    Clock::time_point NextWake(Clock::time_point now) const override;
+    void CloseBackend() override;
+
     void Capture(Clock::time_point now, std::vector<WAVEHDR*>& done);
     void FillAll(std::vector<WAVEHDR*>& done);
-    Clock::time_point NextWake(Clock::time_point now) const;
-
-    bool RealTimeWorker() const override { return pacing_ != WavePacing::None; }
+    // Takes the whole queue, marked done.
+    void TakeAll(std::vector<WAVEHDR*>& done);
 
     std::unique_ptr<WaveInBackend> backend_;
-    const WavePacing pacing_;
     std::deque<WAVEHDR*> queue_;
     bool started_ = false;
     uint64_t captured_ = 0; // frames taken from the backend since open
-    std::string error_;
     std::vector<uint8_t> scratch_;
 };
+
+} // namespace zq::wave

@@ -40,7 +40,7 @@ struct Slot {
     }
 };
 
-class LineWaveOut : public WaveOutEndpoint {
+class LineWaveOut : public zq::wave::WaveOutEndpoint {
 public:
     explicit LineWaveOut(std::shared_ptr<Slot> slot)
         : slot_(std::move(slot))
@@ -101,7 +101,7 @@ private:
     std::vector<uint8_t> converted_;
 };
 
-class LineWaveIn : public WaveInEndpoint {
+class LineWaveIn : public zq::wave::WaveInEndpoint {
 public:
     explicit LineWaveIn(std::shared_ptr<Slot> slot)
         : slot_(std::move(slot))
@@ -212,8 +212,9 @@ LineWaveIds LineWaveDevices(const std::string& key, const std::string& name)
     Devices& d = Table()[key];
     if (!d.slot) {
         d.slot = std::make_shared<Slot>();
-        d.ids.out = RegisterWaveOutDevice(name + " Playback", std::make_shared<LineWaveOut>(d.slot));
-        d.ids.in = RegisterWaveInDevice(name + " Record", std::make_shared<LineWaveIn>(d.slot));
+        d.ids.out
+            = zq::wave::RegisterWaveOutDevice(name + " Playback", std::make_shared<LineWaveOut>(d.slot));
+        d.ids.in = zq::wave::RegisterWaveInDevice(name + " Record", std::make_shared<LineWaveIn>(d.slot));
     }
     return d.ids;
 }

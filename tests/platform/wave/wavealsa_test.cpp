@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 using namespace wavetest;
+using namespace zq::wave;
 namespace fs = std::filesystem;
 
 namespace {

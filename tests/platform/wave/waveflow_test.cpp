@@ -12,6 +12,7 @@
 #include <thread>
 
 using namespace wavetest;
+using namespace zq::wave;
 
 namespace {
 

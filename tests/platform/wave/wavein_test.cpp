@@ -10,6 +10,7 @@
 #include <memory>
 
 using namespace wavetest;
+using namespace zq::wave;
 
 namespace {
 

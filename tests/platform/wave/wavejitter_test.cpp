@@ -10,6 +10,7 @@
 #include <sched.h>
 
 using namespace wavetest;
+using namespace zq::wave;
 
 TEST(PipeWaveIn, StartsAfterThePrefillAndRidesOutASenderHeldUpForLessThanIt)
 {

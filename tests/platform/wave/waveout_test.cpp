@@ -13,6 +13,7 @@
 #include <mutex>
 
 using namespace wavetest;
+using namespace zq::wave;
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include <mutex>
 
 using namespace wavetest;
+using namespace zq::wave;
 
 namespace {
 

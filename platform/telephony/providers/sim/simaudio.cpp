@@ -5,7 +5,7 @@ namespace zq::sim {
 
 void SimLineAudio::Play(const void* data, size_t bytes)
 {
-    std::shared_ptr<PcmPipe> target;
+    std::shared_ptr<zq::wave::PcmPipe> target;
     Forward forward;
     {
         std::lock_guard lock(mutex_);
@@ -18,7 +18,7 @@ void SimLineAudio::Play(const void* data, size_t bytes)
         forward(data, bytes);
 }
 
-void SimLineAudio::SetTarget(std::shared_ptr<PcmPipe> target)
+void SimLineAudio::SetTarget(std::shared_ptr<zq::wave::PcmPipe> target)
 {
     std::lock_guard lock(mutex_);
     target_ = std::move(target);

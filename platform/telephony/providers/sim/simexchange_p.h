@@ -31,15 +31,15 @@ public:
     void Play(const void* data, size_t bytes) override;
     size_t Record(void* data, size_t bytes) override { return in_->Read(data, bytes); }
     void RecordStarted() override { in_->Clear(); }
-    void SetTarget(std::shared_ptr<PcmPipe> target);
+    void SetTarget(std::shared_ptr<zq::wave::PcmPipe> target);
     void SetForward(Forward forward);
-    const std::shared_ptr<PcmPipe>& In() const { return in_; }
+    const std::shared_ptr<zq::wave::PcmPipe>& In() const { return in_; }
 
 private:
     std::mutex mutex_;
-    std::shared_ptr<PcmPipe> target_;
+    std::shared_ptr<zq::wave::PcmPipe> target_;
     Forward forward_;
-    const std::shared_ptr<PcmPipe> in_ = std::make_shared<PcmPipe>();
+    const std::shared_ptr<zq::wave::PcmPipe> in_ = std::make_shared<zq::wave::PcmPipe>();
 };
 
 struct SimLineSettings {

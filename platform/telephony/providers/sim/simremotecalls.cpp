@@ -17,7 +17,7 @@ void SimExchange::DialRemote(
     // Audio goes straight into what the line hears, without the lock. The
     // reader holds that sound itself and never looks at the line: a restart
     // of the exchange frees its lines while audio may still be arriving.
-    std::shared_ptr<PcmPipe> heard = conn->a->line_->audio_->In();
+    std::shared_ptr<zq::wave::PcmPipe> heard = conn->a->line_->audio_->In();
     link->Start(
         [this, weak, alive, heard](char type, const std::string& payload) {
             if (type == remote::kAudio) {

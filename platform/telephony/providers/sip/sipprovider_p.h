@@ -46,7 +46,7 @@ public:
 private:
     std::mutex mutex_;
     std::shared_ptr<RtpSession> session_;
-    PcmPipe heard_ { 8000 * 2 * 2 }; // 2 s
+    zq::wave::PcmPipe heard_ { 8000 * 2 * 2 }; // 2 s
 };
 
 class SipCall : public telephony::ProviderCall, public std::enable_shared_from_this<SipCall> {

@@ -2,14 +2,17 @@
 // Ready-made endpoints: memory devices for tests, and a pipe that carries
 // one device's output to another device's input (two connected lines).
 #include "wavedevices.h"
+#include "zqwave_export.h"
 
 #include <cstdint>
 #include <deque>
 #include <mutex>
 #include <vector>
 
+namespace zq::wave {
+
 // Records every byte played into it.
-class MemoryWaveOut : public WaveOutEndpoint {
+class ZQWAVE_EXPORT MemoryWaveOut : public WaveOutEndpoint {
 public:
     explicit MemoryWaveOut(bool realTime = true)
         : realTime_(realTime)
@@ -34,7 +37,7 @@ private:
 };
 
 // Delivers the given bytes once, then silence.
-class MemoryWaveIn : public WaveInEndpoint {
+class ZQWAVE_EXPORT MemoryWaveIn : public WaveInEndpoint {
 public:
     explicit MemoryWaveIn(std::vector<uint8_t> data, bool realTime = true)
         : realTime_(realTime)
@@ -57,7 +60,7 @@ private:
 // at most `capacity` bytes, dropping the oldest, so a reader that starts late
 // or stalls hears recent audio rather than an ever-growing delay. The
 // capacity must be a multiple of the block size, or dropping splits samples.
-class PcmPipe {
+class ZQWAVE_EXPORT PcmPipe {
 public:
     explicit PcmPipe(size_t capacity = 64000)
         : capacity_(capacity)
@@ -76,7 +79,7 @@ private:
 
 // Output into a pipe: what is played goes into the pipe `lead` ahead of its
 // play time, so the reader is not starved by a sender held up.
-class PipeWaveOut : public WaveOutEndpoint {
+class ZQWAVE_EXPORT PipeWaveOut : public WaveOutEndpoint {
 public:
     explicit PipeWaveOut(std::shared_ptr<PcmPipe> pipe, std::chrono::milliseconds lead = kDefaultLead)
         : pipe_(std::move(pipe))
@@ -97,7 +100,7 @@ private:
 // device's Lead()), a sender held up for less than its lead plus the prefill
 // (a busy machine, a network) inserts and drops nothing. Audio that arrived
 // before recording started is dropped.
-class PipeWaveIn : public WaveInEndpoint {
+class ZQWAVE_EXPORT PipeWaveIn : public WaveInEndpoint {
 public:
     static constexpr std::chrono::milliseconds kDefaultPrefill { 40 };
     explicit PipeWaveIn(std::shared_ptr<PcmPipe> pipe, std::chrono::milliseconds prefill = kDefaultPrefill)
@@ -116,3 +119,5 @@ private:
     size_t prefillBytes_ = 0;
     bool flowing_ = false;
 };
+
+} // namespace zq::wave

@@ -9,6 +9,7 @@
 // open, in the order the buffers were queued; MM_WOM_CLOSE/MM_WIM_CLOSE
 // always comes after the last MM_WOM_DONE/MM_WIM_DATA of a handle.
 #include "win32types.h"
+#include "zqwave_export.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -181,29 +182,29 @@ using LPWAVEINPROC = void (*)(HWAVEIN hwi, UINT msg, DWORD_PTR instance, DWORD_P
 
 // Output. The identifier counts as a device identifier only (no handles);
 // WAVE_MAPPER stands for device 0.
-UINT waveOutGetNumDevs();
-MMRESULT waveOutGetDevCapsA(UINT_PTR deviceId, LPWAVEOUTCAPSA caps, UINT capsSize);
-MMRESULT waveOutGetErrorTextA(MMRESULT error, LPSTR text, UINT textSize);
-MMRESULT waveOutOpen(LPHWAVEOUT handle, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR callback,
-    DWORD_PTR instance, DWORD flags);
-MMRESULT waveOutClose(HWAVEOUT hwo);
-MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, LPWAVEHDR header, UINT headerSize);
-MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR header, UINT headerSize);
-MMRESULT waveOutWrite(HWAVEOUT hwo, LPWAVEHDR header, UINT headerSize);
-MMRESULT waveOutReset(HWAVEOUT hwo);
-MMRESULT waveOutGetID(HWAVEOUT hwo, UINT* deviceId);
+ZQWAVE_EXPORT UINT waveOutGetNumDevs();
+ZQWAVE_EXPORT MMRESULT waveOutGetDevCapsA(UINT_PTR deviceId, LPWAVEOUTCAPSA caps, UINT capsSize);
+ZQWAVE_EXPORT MMRESULT waveOutGetErrorTextA(MMRESULT error, LPSTR text, UINT textSize);
+ZQWAVE_EXPORT MMRESULT waveOutOpen(LPHWAVEOUT handle, UINT deviceId, LPCWAVEFORMATEX format,
+    DWORD_PTR callback, DWORD_PTR instance, DWORD flags);
+ZQWAVE_EXPORT MMRESULT waveOutClose(HWAVEOUT hwo);
+ZQWAVE_EXPORT MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, LPWAVEHDR header, UINT headerSize);
+ZQWAVE_EXPORT MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR header, UINT headerSize);
+ZQWAVE_EXPORT MMRESULT waveOutWrite(HWAVEOUT hwo, LPWAVEHDR header, UINT headerSize);
+ZQWAVE_EXPORT MMRESULT waveOutReset(HWAVEOUT hwo);
+ZQWAVE_EXPORT MMRESULT waveOutGetID(HWAVEOUT hwo, UINT* deviceId);
 
 // Input.
-UINT waveInGetNumDevs();
-MMRESULT waveInGetDevCapsA(UINT_PTR deviceId, LPWAVEINCAPSA caps, UINT capsSize);
-MMRESULT waveInGetErrorTextA(MMRESULT error, LPSTR text, UINT textSize);
-MMRESULT waveInOpen(LPHWAVEIN handle, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR callback,
+ZQWAVE_EXPORT UINT waveInGetNumDevs();
+ZQWAVE_EXPORT MMRESULT waveInGetDevCapsA(UINT_PTR deviceId, LPWAVEINCAPSA caps, UINT capsSize);
+ZQWAVE_EXPORT MMRESULT waveInGetErrorTextA(MMRESULT error, LPSTR text, UINT textSize);
+ZQWAVE_EXPORT MMRESULT waveInOpen(LPHWAVEIN handle, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR callback,
     DWORD_PTR instance, DWORD flags);
-MMRESULT waveInClose(HWAVEIN hwi);
-MMRESULT waveInPrepareHeader(HWAVEIN hwi, LPWAVEHDR header, UINT headerSize);
-MMRESULT waveInUnprepareHeader(HWAVEIN hwi, LPWAVEHDR header, UINT headerSize);
-MMRESULT waveInAddBuffer(HWAVEIN hwi, LPWAVEHDR header, UINT headerSize);
-MMRESULT waveInStart(HWAVEIN hwi);
-MMRESULT waveInStop(HWAVEIN hwi);
-MMRESULT waveInReset(HWAVEIN hwi);
-MMRESULT waveInGetID(HWAVEIN hwi, UINT* deviceId);
+ZQWAVE_EXPORT MMRESULT waveInClose(HWAVEIN hwi);
+ZQWAVE_EXPORT MMRESULT waveInPrepareHeader(HWAVEIN hwi, LPWAVEHDR header, UINT headerSize);
+ZQWAVE_EXPORT MMRESULT waveInUnprepareHeader(HWAVEIN hwi, LPWAVEHDR header, UINT headerSize);
+ZQWAVE_EXPORT MMRESULT waveInAddBuffer(HWAVEIN hwi, LPWAVEHDR header, UINT headerSize);
+ZQWAVE_EXPORT MMRESULT waveInStart(HWAVEIN hwi);
+ZQWAVE_EXPORT MMRESULT waveInStop(HWAVEIN hwi);
+ZQWAVE_EXPORT MMRESULT waveInReset(HWAVEIN hwi);
+ZQWAVE_EXPORT MMRESULT waveInGetID(HWAVEIN hwi, UINT* deviceId);

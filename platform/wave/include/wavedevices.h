@@ -10,6 +10,7 @@
 // Device 0 is ALSA's "default" PCM, or the PCM named by the environment
 // variable ZQ_WAVE_OUT_PCM (ZQ_WAVE_IN_PCM for input), read at each open.
 #include "mmsystem.h"
+#include "zqwave_export.h"
 
 #include <chrono>
 #include <cstddef>
@@ -17,11 +18,13 @@
 #include <string>
 #include <vector>
 
+namespace zq::wave {
+
 // Where a device's output goes: "accept these bytes of the opened format".
 // An endpoint is opened by one handle at a time (a second open gets
 // MMSYSERR_ALLOCATED). All calls come from the device's worker thread except
 // Open, which comes from the thread calling waveOutOpen; they never overlap.
-class WaveOutEndpoint {
+class ZQWAVE_EXPORT WaveOutEndpoint {
 public:
     virtual ~WaveOutEndpoint() = default;
     // Refuse a format with WAVERR_BADFORMAT (or any other MMRESULT).
@@ -50,7 +53,7 @@ public:
 
 // Where a device's input comes from: "deliver captured bytes of the opened
 // format". Threads as for WaveOutEndpoint.
-class WaveInEndpoint {
+class ZQWAVE_EXPORT WaveInEndpoint {
 public:
     virtual ~WaveInEndpoint() = default;
     virtual MMRESULT Open(const WAVEFORMATEX& format)
@@ -72,8 +75,8 @@ public:
 
 // Both throw std::invalid_argument for a null endpoint. A device that is
 // unregistered while open keeps working for that handle until it is closed.
-UINT RegisterWaveOutDevice(const std::string& name, std::shared_ptr<WaveOutEndpoint> endpoint);
-UINT RegisterWaveInDevice(const std::string& name, std::shared_ptr<WaveInEndpoint> endpoint);
+ZQWAVE_EXPORT UINT RegisterWaveOutDevice(const std::string& name, std::shared_ptr<WaveOutEndpoint> endpoint);
+ZQWAVE_EXPORT UINT RegisterWaveInDevice(const std::string& name, std::shared_ptr<WaveInEndpoint> endpoint);
 
 // An output device writing what is played into a file (wavefile.h): WAV,
 // FLAC, Ogg or bare PCM by the file's extension (FromExtension), or WAV or
@@ -83,27 +86,29 @@ UINT RegisterWaveInDevice(const std::string& name, std::shared_ptr<WaveInEndpoin
 // closed, and a FIFO or character device is written into. A destination
 // that cannot be written fails waveOutOpen with MMSYSERR_ERROR.
 enum class WaveFileFormat { Wav, Raw, FromExtension };
-UINT RegisterWaveOutFileDevice(
+ZQWAVE_EXPORT UINT RegisterWaveOutFileDevice(
     const std::string& name, const std::string& path, WaveFileFormat format = WaveFileFormat::FromExtension);
 // Why the file device's last open, a write or its completion failed; empty
 // when all went well (or for a device that is not a file device). After a
 // failed write the device drops the rest but still completes every buffer.
-std::string WaveOutFileDeviceError(UINT deviceId);
+ZQWAVE_EXPORT std::string WaveOutFileDeviceError(UINT deviceId);
 
 // Why an open handle's device stopped working (a sound server that went
 // away, a card unplugged), with ALSA's reason; empty while it works. Such a
 // device returns every queued buffer at once, and so do later writes; the
 // reason is also written to the debug output.
-std::string WaveOutHandleError(HWAVEOUT handle);
-std::string WaveInHandleError(HWAVEIN handle);
+ZQWAVE_EXPORT std::string WaveOutHandleError(HWAVEOUT handle);
+ZQWAVE_EXPORT std::string WaveInHandleError(HWAVEIN handle);
 
-BOOL UnregisterWaveOutDevice(UINT deviceId);
-BOOL UnregisterWaveInDevice(UINT deviceId);
+ZQWAVE_EXPORT BOOL UnregisterWaveOutDevice(UINT deviceId);
+ZQWAVE_EXPORT BOOL UnregisterWaveInDevice(UINT deviceId);
 
 struct WaveDeviceInfo {
     UINT id = 0;
     std::string name; // full name (the capabilities keep 31 characters)
 };
 // Registered devices in identifier order, device 0 first.
-std::vector<WaveDeviceInfo> WaveOutDevices();
-std::vector<WaveDeviceInfo> WaveInDevices();
+ZQWAVE_EXPORT std::vector<WaveDeviceInfo> WaveOutDevices();
+ZQWAVE_EXPORT std::vector<WaveDeviceInfo> WaveInDevices();
+
+} // namespace zq::wave

@@ -5,6 +5,7 @@
 //
 // One writer is used by one thread at a time.
 #include "mmsystem.h"
+#include "zqwave_export.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -17,7 +18,7 @@ namespace zq::wave {
 // Ogg Vorbis, ".raw"/".pcm" the bare samples as played, anything else WAV.
 enum class AudioContainer { FromExtension, Wav, Flac, Ogg, Raw };
 
-class AudioFileWriter {
+class ZQWAVE_EXPORT AudioFileWriter {
 public:
     // Checks the destination at once: a missing or unwritable folder is an
     // error now, not after the call. A regular file (or a new name) is
@@ -61,6 +62,6 @@ private:
 };
 
 // What FromExtension picks for a path.
-AudioContainer ContainerForPath(const std::string& path);
+ZQWAVE_EXPORT AudioContainer ContainerForPath(const std::string& path);
 
 } // namespace zq::wave
