@@ -2,7 +2,7 @@
 
 #include "debugout.h"
 #include "devconfig.h"
-#include "dialstring_p.h"
+#include "dialstring.h"
 #include "modemclass.h"
 #include "registry.h"
 #include "tapi.h"

@@ -1,7 +1,7 @@
 #include "modemsession_p.h"
 
 #include "commapi.h"
-#include "dialstring_p.h"
+#include "dialstring.h"
 #include "handles.h"
 #include "lasterror.h"
 

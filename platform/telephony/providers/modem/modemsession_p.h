@@ -8,8 +8,8 @@
 //
 // Threads: every public method may be called from any thread and returns at
 // once, except the destructor, which waits for the session's thread.
-#include "atresponse_p.h"
-#include "dlestream_p.h"
+#include "atresponse.h"
+#include "dlestream.h"
 #include "modeminit_p.h"
 #include "uucplock_p.h"
 #include "voiceformat_p.h"

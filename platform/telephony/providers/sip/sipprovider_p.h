@@ -9,7 +9,7 @@
 // the stack thread. The wave devices' threads reach a line only through its
 // SipLineAudio, which has a lock of its own.
 #include "provider.h"
-#include "rtpsession_p.h"
+#include "rtpsession.h"
 #include "sipaccounts.h"
 #include "sipstack_p.h"
 #include "waveendpoints.h"
