@@ -126,9 +126,20 @@ private:
     ModemResult doOpen(const ModemSettings& settings, const std::string& userInit);
     void doClose();
     ModemResult doDial(const std::string& number, bool voice);
+    // Runs a voice stream's job on the session's thread, then done.
+    void postVoice(std::function<ModemResult()> job, DoneFn done);
+    // Starts a voice stream (+VTX, +VRX, +VTR): Connect, or why not.
+    ModemResult startStream(const char* command);
+    // Encodes and sends samples of the call's format, shielded.
+    bool writeSamples(const std::vector<int16_t>& pcm);
     ModemResult doPlay(const PullFn& pull);
     ModemResult doRecord(const PushFn& push);
     ModemResult doDuplex(const PullFn& pull, const PushFn& push);
+    struct Incoming;
+    // Decodes what came in: its events, and its whole samples for push.
+    void takeIncoming(Incoming& in, const PushFn& push);
+    // Asks the modem, once, to end the stream with DLE code.
+    bool askToEnd(Incoming& in, uint8_t code);
     // After the stream's DLE ETX: the modem's final result.
     ModemResult awaitStreamEnd(std::vector<uint8_t> rest, bool farEnd);
     ModemResult doEndData();
