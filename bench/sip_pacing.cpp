@@ -4,8 +4,9 @@
 // at once with the CPU time they take.
 //
 //   sip_pacing [seconds per run, default 60]
-#include "rtppacket_p.h"
-#include "rtpsession_p.h"
+#include "rtppacket.h"
+#include "rtpsession.h"
+#include "sip_bench_support.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -25,6 +26,7 @@
 #include <vector>
 
 using namespace zq::sip;
+using namespace zq::bench;
 
 namespace {
 
@@ -62,16 +64,7 @@ Result Run(int calls, double seconds, int busyLoops)
     std::vector<std::unique_ptr<RtpSession>> tx;
     std::vector<pollfd> fds;
     for (auto& r : rx) {
-        r.fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
-        sockaddr_in a {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(r.fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        const int on = 1;
-        setsockopt(r.fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
-        socklen_t len = sizeof a;
-        getsockname(r.fd, reinterpret_cast<sockaddr*>(&a), &len);
-        r.port = ntohs(a.sin_port);
+        r.fd = BindStampedUdp(&r.port);
         fds.push_back({ r.fd, POLLIN, 0 });
     }
     std::atomic<bool> stop { false };
@@ -115,26 +108,12 @@ Result Run(int calls, double seconds, int busyLoops)
             if (!(fds[i].revents & POLLIN))
                 continue;
             uint8_t buf[512];
-            ssize_t n;
             for (;;) {
                 // The kernel's arrival time, not when this loop got round to it.
-                char control[CMSG_SPACE(sizeof(timespec))];
-                iovec iov { buf, sizeof buf };
-                msghdr msg {};
-                msg.msg_iov = &iov;
-                msg.msg_iovlen = 1;
-                msg.msg_control = control;
-                msg.msg_controllen = sizeof control;
-                n = recvmsg(fds[i].fd, &msg, 0);
+                double t = 0;
+                const ssize_t n = ReceiveStamped(fds[i].fd, buf, sizeof buf, &t);
                 if (n <= 0)
                     break;
-                double t = Now();
-                for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
-                    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
-                        timespec ts;
-                        std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
-                        t = double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-                    }
                 auto rtp = ParseRtp(buf, size_t(n));
                 if (!rtp)
                     continue;

@@ -7,10 +7,11 @@
 // intact (every sample played, in order, nothing missing or inserted).
 //
 //   sip_scale [seconds of speech per call, default 20]
-#include "g711_p.h"
+#include "g711.h"
 #include "mmsystem.h"
 #include "registry.h"
-#include "rtppacket_p.h"
+#include "rtppacket.h"
+#include "sip_bench_support.h"
 #include "sipaccounts.h"
 #include "tapi.h"
 #include "zqtapi.h"
@@ -45,9 +46,8 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 using namespace zq::sip;
+using namespace zq::bench;
 
 namespace {
 
@@ -91,50 +91,6 @@ bool WaitFor(const std::function<bool()>& pred, int ms = 60000)
     return true;
 }
 
-int FreeUdpPort()
-{
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
-pid_t Spawn(std::vector<std::string> args, const std::string& log)
-{
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawn_file_actions_addchdir_np(&actions, log.substr(0, log.rfind('/')).c_str());
-    pid_t pid = -1;
-    posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-// Whether something has bound the UDP port on loopback (sipp is ready).
-bool Bound(int port)
-{
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool taken = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0;
-    close(fd);
-    return taken;
-}
-
 // What the receiver got of one stream (one SSRC).
 struct Stream {
     std::vector<double> arrivals;
@@ -148,18 +104,9 @@ class Receiver {
 public:
     Receiver()
     {
-        fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+        fd_ = BindStampedUdp(&port_);
         const int size = 8 << 20;
         setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-        const int on = 1;
-        setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
-        sockaddr_in a {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
         thread_ = std::thread([this] { Run(); });
     }
     ~Receiver()
@@ -193,23 +140,10 @@ private:
                 continue;
             for (;;) {
                 uint8_t buf[512];
-                char control[CMSG_SPACE(sizeof(timespec))];
-                iovec iov { buf, sizeof buf };
-                msghdr msg {};
-                msg.msg_iov = &iov;
-                msg.msg_iovlen = 1;
-                msg.msg_control = control;
-                msg.msg_controllen = sizeof control;
-                const ssize_t n = recvmsg(fd_, &msg, 0);
+                double t = 0;
+                const ssize_t n = ReceiveStamped(fd_, buf, sizeof buf, &t);
                 if (n <= 0)
                     break;
-                double t = Seconds(CLOCK_REALTIME);
-                for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
-                    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
-                        timespec ts;
-                        std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
-                        t = double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-                    }
                 const auto rtp = ParseRtp(buf, size_t(n));
                 if (!rtp || rtp->header.payloadType != kPayloadPcmu)
                     continue;
@@ -440,7 +374,7 @@ int main(int argc, char** argv)
         = Spawn({ "sipp", "-sf", ZQ_SIP_SCALE_SCENARIO, "-i", "127.0.0.1", "-p", std::to_string(uasPort),
                     "-key", "sink_port", std::to_string(receiver.Port()), "-nostdin" },
             d + "/uas.log");
-    if (!WaitFor([&] { return Bound(uasPort); }, 30000)) {
+    if (!WaitFor([&] { return UdpPortBound(uasPort); }, 30000)) {
         std::fprintf(stderr, "sipp did not start (see %s/uas.log)\n", d.c_str());
         return 1;
     }

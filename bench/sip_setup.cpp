@@ -4,6 +4,7 @@
 //
 //   sip_setup [calls, default 20]
 #include "registry.h"
+#include "sip_bench_support.h"
 #include "sipaccounts.h"
 #include "tapi.h"
 #include "zqtapi.h"
@@ -33,7 +34,8 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+using zq::bench::FreeUdpPort;
+using zq::bench::Spawn;
 
 namespace {
 
@@ -63,38 +65,6 @@ bool WaitFor(const std::function<bool()>& pred, int ms = 30000)
         QCoreApplication::sendPostedEvents();
     }
     return true;
-}
-
-int FreeUdpPort()
-{
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
-pid_t Spawn(std::vector<std::string> args, const std::string& log)
-{
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    // sipp writes its trace files where it runs.
-    posix_spawn_file_actions_addchdir_np(&actions, log.substr(0, log.rfind('/')).c_str());
-    pid_t pid = -1;
-    posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
 }
 
 double Median(std::vector<double> v)

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+namespace zq::telephony {
+
 class RecordWriter {
 public:
     // rec starts with dwTotalSize, dwNeededSize, dwUsedSize. The caller has
@@ -76,3 +78,5 @@ inline LONG CheckRecord(void* rec, DWORD fixedSize, DWORD neededIfKnown = 0)
     }
     return 0;
 }
+
+} // namespace zq::telephony

@@ -56,39 +56,37 @@ LONG Service::MakeCall(HLINE line, HCALL* call, LPCSTR dest, DWORD country, cons
 LONG Service::Answer(HCALL call)
 {
     Guard lock(ServiceLock());
-    Call* c = FindCall(call);
+    LONG error = 0;
+    Call* c = FindOwnedCall(call, &error);
     if (!c)
-        return LONG(LINEERR_INVALCALLHANDLE);
-    if (!(c->privilege & LINECALLPRIVILEGE_OWNER))
-        return LONG(LINEERR_NOTOWNER);
+        return error;
     if (c->call->State() != LINECALLSTATE_OFFERING && c->call->State() != LINECALLSTATE_ACCEPTED)
         return LONG(LINEERR_INVALCALLSTATE);
-    const DWORD id = NewRequest(c->line);
-    const LONG r = c->call->Answer(id);
-    if (r != 0) {
-        requests_.erase(id);
-        return r;
-    }
-    return LONG(id);
+    return StartRequest(c->line, [c](DWORD id) { return c->call->Answer(id); });
 }
 
 LONG Service::Drop(HCALL call)
 {
     Guard lock(ServiceLock());
-    Call* c = FindCall(call);
+    LONG error = 0;
+    Call* c = FindOwnedCall(call, &error);
     if (!c)
-        return LONG(LINEERR_INVALCALLHANDLE);
-    if (!(c->privilege & LINECALLPRIVILEGE_OWNER))
-        return LONG(LINEERR_NOTOWNER);
+        return error;
     if (c->call->State() == LINECALLSTATE_IDLE)
         return LONG(LINEERR_INVALCALLSTATE);
-    const DWORD id = NewRequest(c->line);
-    const LONG r = c->call->Drop(id);
-    if (r != 0) {
-        requests_.erase(id);
-        return r;
-    }
-    return LONG(id);
+    return StartRequest(c->line, [c](DWORD id) { return c->call->Drop(id); });
+}
+
+Service::Call* Service::FindOwnedCall(HCALL h, LONG* error)
+{
+    Call* c = FindCall(h);
+    if (!c)
+        *error = LONG(LINEERR_INVALCALLHANDLE);
+    else if (!(c->privilege & LINECALLPRIVILEGE_OWNER))
+        *error = LONG(LINEERR_NOTOWNER);
+    else
+        return c;
+    return nullptr;
 }
 
 LONG Service::UncompleteCall(HLINE line, DWORD)
@@ -205,24 +203,18 @@ LONG Service::MonitorDigits(HCALL call, DWORD modes)
 LONG Service::SetCallParams(HCALL call, DWORD bearerMode)
 {
     Guard lock(ServiceLock());
-    Call* c = FindCall(call);
+    LONG error = 0;
+    Call* c = FindOwnedCall(call, &error);
     if (!c)
-        return LONG(LINEERR_INVALCALLHANDLE);
-    if (!(c->privilege & LINECALLPRIVILEGE_OWNER))
-        return LONG(LINEERR_NOTOWNER);
+        return error;
     if (bearerMode == 0 || (bearerMode & (bearerMode - 1)))
         return LONG(LINEERR_INVALBEARERMODE);
     if (bearerMode & ~devices_[lines_[c->line].device].line->Caps().bearerModes)
         return LONG(LINEERR_INVALBEARERMODE);
     if (c->call->State() == LINECALLSTATE_IDLE)
         return LONG(LINEERR_INVALCALLSTATE);
-    const DWORD id = NewRequest(c->line);
-    const LONG r = c->call->SetBearerMode(id, bearerMode);
-    if (r != 0) {
-        requests_.erase(id);
-        return r;
-    }
-    return LONG(id);
+    return StartRequest(
+        c->line, [c, bearerMode](DWORD id) { return c->call->SetBearerMode(id, bearerMode); });
 }
 
 } // namespace zq::telephony

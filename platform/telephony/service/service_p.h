@@ -107,13 +107,20 @@ private:
     // start (then none runs).
     LONG EnsureStarted();
     void StopProviders();
+    // Neither lock held: starts the providers for a call that names a
+    // device without an application (if they cannot start, no device is).
+    void StartForDevice();
     bool SettingsChangedLocked() const;
     // ServiceLock() held.
     DWORD AddDevice(Provider* provider, ProviderLine* line);
     bool ValidDevice(DWORD device) const { return device < devices_.size() && devices_[device].line; }
     LONG CheckDevice(DWORD device) const;
+    // CheckDevice, and that deviceClass names the modem configuration.
+    LONG CheckDevConfig(DWORD device, LPCSTR deviceClass) const;
     int DeviceOf(const ProviderLine* line) const;
     Call* FindCall(HCALL h);
+    // The call when its handle is valid and owns it; else null and *error.
+    Call* FindOwnedCall(HCALL h, LONG* error);
     // Posts a message to the application that owns line (and call).
     void Post(HLINEAPP app, HLINE line, HCALL call, DWORD hDevice, DWORD msg, DWORD_PTR p1, DWORD_PTR p2,
         DWORD_PTR p3);
@@ -124,6 +131,17 @@ private:
     void Deliver(HLINEAPP app, HLINE line, HCALL call, DWORD requestId, DWORD hDevice, DWORD msg,
         DWORD_PTR p1, DWORD_PTR p2, DWORD_PTR p3);
     DWORD NewRequest(HLINE line);
+    // A request of line that start (given its id) hands to a provider: the
+    // id, or start's error once the request is forgotten again.
+    template <class Start> LONG StartRequest(HLINE line, Start&& start)
+    {
+        const DWORD id = NewRequest(line);
+        if (const LONG r = start(id)) {
+            requests_.erase(id);
+            return r;
+        }
+        return LONG(id);
+    }
     void RemoveCallHandle(HCALL h);
     LONG UpdateDetection(DWORD device);
     void UpdateMonitoring(ProviderCall* call);

@@ -193,17 +193,27 @@ LONG Service::GetAddressID(HLINE line, DWORD* addressId, DWORD mode, LPCSTR addr
     return 0;
 }
 
-LONG Service::GetDevConfig(DWORD device, VARSTRING* out, LPCSTR deviceClass)
+void Service::StartForDevice()
 {
-    {
-        std::lock_guard life(lifecycle_);
-        EnsureStarted();
-    }
-    Guard lock(ServiceLock());
+    std::lock_guard life(lifecycle_);
+    EnsureStarted();
+}
+
+LONG Service::CheckDevConfig(DWORD device, LPCSTR deviceClass) const
+{
     if (LONG r = CheckDevice(device))
         return r;
     if (!SameClass(deviceClass, "comm/datamodem") && !SameClass(deviceClass, "comm"))
         return LONG(LINEERR_INVALDEVICECLASS);
+    return 0;
+}
+
+LONG Service::GetDevConfig(DWORD device, VARSTRING* out, LPCSTR deviceClass)
+{
+    StartForDevice();
+    Guard lock(ServiceLock());
+    if (LONG r = CheckDevConfig(device, deviceClass))
+        return r;
     const std::vector<uint8_t> block = devices_[device].line->DevConfig();
     if (block.empty())
         return LONG(LINEERR_INVALDEVICECLASS);
@@ -212,15 +222,10 @@ LONG Service::GetDevConfig(DWORD device, VARSTRING* out, LPCSTR deviceClass)
 
 LONG Service::SetDevConfig(DWORD device, const void* data, DWORD size, LPCSTR deviceClass)
 {
-    {
-        std::lock_guard life(lifecycle_);
-        EnsureStarted();
-    }
+    StartForDevice();
     Guard lock(ServiceLock());
-    if (LONG r = CheckDevice(device))
+    if (LONG r = CheckDevConfig(device, deviceClass))
         return r;
-    if (!SameClass(deviceClass, "comm/datamodem") && !SameClass(deviceClass, "comm"))
-        return LONG(LINEERR_INVALDEVICECLASS);
     if (!data)
         return LONG(LINEERR_INVALPOINTER);
     return devices_[device].line->SetDevConfig(data, size);
@@ -231,10 +236,7 @@ LONG Service::ConfigDialog(DWORD device, HWND owner, LPCSTR deviceClass)
     std::vector<uint8_t> block;
     std::string name;
     std::function<LONG(HWND)> ownDialog;
-    {
-        std::lock_guard life(lifecycle_);
-        EnsureStarted();
-    }
+    StartForDevice();
     {
         Guard lock(ServiceLock());
         if (LONG r = CheckDevice(device))

@@ -105,7 +105,7 @@ constexpr Message kMessages[] = {
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) DWORD LoadMessage(DWORD id, char* buffer, DWORD size)
+extern "C" ZQTAPIUI_EXPORT DWORD LoadMessage(DWORD id, char* buffer, DWORD size)
 {
     if (!buffer || size == 0)
         return 0;

@@ -40,9 +40,11 @@ struct Slot {
     }
 };
 
-class LineWaveOut : public zq::wave::WaveOutEndpoint {
+// What both directions share: the slot of their line, the application's
+// format and the converter between the two.
+template <class Endpoint> class LineEndpoint : public Endpoint {
 public:
-    explicit LineWaveOut(std::shared_ptr<Slot> slot)
+    explicit LineEndpoint(std::shared_ptr<Slot> slot)
         : slot_(std::move(slot))
     {
     }
@@ -52,8 +54,26 @@ public:
             return r;
         format_ = FormatOf(format);
         converter_.reset();
+        Opened();
         return MMSYSERR_NOERROR;
     }
+    bool RealTime() const override
+    {
+        auto audio = slot_->Get();
+        return audio ? audio->RealTime() : true;
+    }
+
+protected:
+    virtual void Opened() { }
+
+    std::shared_ptr<Slot> slot_;
+    AudioFormat format_;
+    std::unique_ptr<PcmConverter> converter_;
+};
+
+class LineWaveOut : public LineEndpoint<zq::wave::WaveOutEndpoint> {
+public:
+    using LineEndpoint::LineEndpoint;
     void Write(const void* data, size_t bytes) override
     {
         std::shared_ptr<LineAudio> audio = slot_->Get();
@@ -88,34 +108,14 @@ public:
         }
         Reset();
     }
-    bool RealTime() const override
-    {
-        auto audio = slot_->Get();
-        return audio ? audio->RealTime() : true;
-    }
 
 private:
-    std::shared_ptr<Slot> slot_;
-    AudioFormat format_;
-    std::unique_ptr<PcmConverter> converter_;
     std::vector<uint8_t> converted_;
 };
 
-class LineWaveIn : public zq::wave::WaveInEndpoint {
+class LineWaveIn : public LineEndpoint<zq::wave::WaveInEndpoint> {
 public:
-    explicit LineWaveIn(std::shared_ptr<Slot> slot)
-        : slot_(std::move(slot))
-    {
-    }
-    MMRESULT Open(const WAVEFORMATEX& format) override
-    {
-        if (MMRESULT r = CheckLineFormat(format))
-            return r;
-        format_ = FormatOf(format);
-        converter_.reset();
-        pending_.clear();
-        return MMSYSERR_NOERROR;
-    }
+    using LineEndpoint::LineEndpoint;
     size_t Read(void* data, size_t bytes) override
     {
         std::shared_ptr<LineAudio> audio = slot_->Get();
@@ -177,16 +177,10 @@ public:
         if (auto audio = slot_->Get())
             audio->RecordStarted();
     }
-    bool RealTime() const override
-    {
-        auto audio = slot_->Get();
-        return audio ? audio->RealTime() : true;
-    }
 
 private:
-    std::shared_ptr<Slot> slot_;
-    AudioFormat format_;
-    std::unique_ptr<PcmConverter> converter_;
+    void Opened() override { pending_.clear(); }
+
     std::vector<uint8_t> pending_, raw_;
     uint64_t delivered_ = 0, lineRead_ = 0;
 };

@@ -2,9 +2,9 @@
 // pieces, the response parser, the shielded voice stream decoder and the dial
 // string check must neither crash nor lose their footing, and escaping then
 // decoding must give the samples back.
-#include "atresponse_p.h"
-#include "dialstring_p.h"
-#include "dlestream_p.h"
+#include "atresponse.h"
+#include "dialstring.h"
+#include "dlestream.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,6 +1,6 @@
 // Any datagram that reaches the audio port: the RTP parser and the
 // telephone-event parser must neither read outside it nor crash.
-#include "rtppacket_p.h"
+#include "rtppacket.h"
 
 #include <cstddef>
 #include <cstdint>

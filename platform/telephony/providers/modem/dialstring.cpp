@@ -1,4 +1,4 @@
-#include "dialstring_p.h"
+#include "dialstring.h"
 
 namespace zq::modem {
 

@@ -1,4 +1,4 @@
-#include "dlestream_p.h"
+#include "dlestream.h"
 
 namespace zq::modem {
 

@@ -1,6 +1,6 @@
 #include "modemdiscovery.h"
 
-#include "atresponse_p.h"
+#include "atresponse.h"
 #include "commapi.h"
 #include "debugout.h"
 #include "handles.h"

@@ -2,7 +2,7 @@
 
 #include "debugout.h"
 #include "devconfig.h"
-#include "dialstring_p.h"
+#include "dialstring.h"
 #include "modemclass.h"
 #include "registry.h"
 #include "tapi.h"
@@ -156,7 +156,7 @@ ModemLine::ModemLine(ModemInfo info, DWORD index, telephony::ServiceSink* sink, 
             Log(info_.name + ": " + e.text);
             return;
         }
-        Later([this, alive, e] {
+        PostToDispatcher([this, alive, e] {
             if (alive.lock())
                 HandleEvent(e);
         });
@@ -330,7 +330,7 @@ void ModemLine::PortPresent(bool present)
     session_->close();
     std::weak_ptr<bool> alive = alive_;
     session_->open(Settings(), UserInit(), [this, alive](ModemResult r) {
-        Later([this, alive, r] {
+        PostToDispatcher([this, alive, r] {
             if (!alive.lock() || !open_ || portGone_)
                 return;
             if (r == ModemResult::PortFailed) {
@@ -393,7 +393,7 @@ LONG ModemLine::MakeCall(DWORD requestId, const telephony::MakeCallRequest& requ
     const bool data = c->IsData();
     const std::string number = request.dialable;
     std::weak_ptr<bool> alive = alive_;
-    Later([this, alive, c, requestId, data, number] {
+    PostToDispatcher([this, alive, c, requestId, data, number] {
         if (!alive.lock())
             return;
         sink_->RequestCompleted(requestId, 0);
@@ -401,7 +401,7 @@ LONG ModemLine::MakeCall(DWORD requestId, const telephony::MakeCallRequest& requ
             return;
         SetState(c, LINECALLSTATE_PROCEEDING, 0);
         auto done = [this, alive, c, data](ModemResult r) {
-            Later([this, alive, c, data, r] {
+            PostToDispatcher([this, alive, c, data, r] {
                 if (!alive.lock())
                     return;
                 if (call_ != c || c->dropping_ || c->state_ != LINECALLSTATE_PROCEEDING) {
@@ -496,7 +496,7 @@ void ModemLine::HangUp(const std::shared_ptr<ModemCall>& call, DWORD requestId)
 {
     if (call->state_ == LINECALLSTATE_IDLE) {
         if (requestId)
-            Later([this, requestId] { sink_->RequestCompleted(requestId, 0); });
+            PostToDispatcher([this, requestId] { sink_->RequestCompleted(requestId, 0); });
         return;
     }
     call->dropping_ = true;
@@ -508,7 +508,7 @@ void ModemLine::HangUp(const std::shared_ptr<ModemCall>& call, DWORD requestId)
         return;
     }
     session_->hangUp([this, alive, call, requestId](ModemResult) {
-        Later([this, alive, call, requestId] {
+        PostToDispatcher([this, alive, call, requestId] {
             if (!alive.lock())
                 return;
             sink_->RequestCompleted(requestId, 0);
@@ -526,7 +526,7 @@ void ModemLine::Answer(const std::shared_ptr<ModemCall>& call, DWORD requestId)
     std::weak_ptr<bool> alive = alive_;
     const bool data = call->IsData();
     auto done = [this, alive, call, requestId, data](ModemResult r) {
-        Later([this, alive, call, requestId, data, r] {
+        PostToDispatcher([this, alive, call, requestId, data, r] {
             if (!alive.lock())
                 return;
             const bool ok = r == ModemResult::Ok || r == ModemResult::Connect;
@@ -660,7 +660,7 @@ void ModemLine::VoiceLoop()
     voiceRunning_ = true;
     std::weak_ptr<bool> alive = alive_;
     auto again = [this, alive](ModemResult) {
-        Later([this, alive] {
+        PostToDispatcher([this, alive] {
             if (alive.lock())
                 VoiceLoop();
         });

@@ -11,6 +11,7 @@
 #include "modemdiscovery.h"
 #include "modemsession_p.h"
 #include "provider.h"
+#include "singlecallline.h"
 
 #include <condition_variable>
 #include <deque>
@@ -72,7 +73,7 @@ public:
     bool dropping_ = false;
 };
 
-class ModemLine : public telephony::ProviderLine {
+class ModemLine : public telephony::SingleCallLine<ModemCall, ModemAudio> {
 public:
     ModemLine(ModemInfo info, DWORD index, telephony::ServiceSink* sink, Dispatcher* dispatcher);
     ~ModemLine() override;
@@ -80,16 +81,8 @@ public:
     telephony::LineCaps Caps() const override;
     LONG Open() override;
     void Close() override;
-    LONG SetDetection(DWORD ownerMediaModes) override
-    {
-        detection_ = ownerMediaModes;
-        return 0;
-    }
     LONG MakeCall(DWORD requestId, const telephony::MakeCallRequest& request,
         std::shared_ptr<telephony::ProviderCall>* call) override;
-    std::shared_ptr<telephony::ProviderCall> CurrentCall() override { return call_; }
-    std::shared_ptr<telephony::LineAudio> Audio() override { return audio_; }
-    std::vector<uint8_t> DevConfig() const override { return devConfig_; }
     LONG SetDevConfig(const void* data, size_t size) override;
 
     // Under the service lock.
@@ -111,7 +104,7 @@ public:
 private:
     void OnEvent(const ModemEvent& e); // session thread
     void HandleEvent(const ModemEvent& e); // dispatcher, lock held
-    void Later(std::function<void()> fn) { dispatcher_->Post(std::move(fn)); }
+    void PostToDispatcher(std::function<void()> fn) { dispatcher_->Post(std::move(fn)); }
     ModemSettings Settings() const;
     std::string UserInit() const;
     void VoiceLoop();
@@ -122,14 +115,10 @@ private:
     DWORD index_;
     telephony::ServiceSink* sink_;
     Dispatcher* dispatcher_;
-    std::vector<uint8_t> devConfig_;
-    std::shared_ptr<ModemAudio> audio_ = std::make_shared<ModemAudio>();
     bool portLent_ = false;
     bool open_ = false;
     bool outOfService_ = false;
     bool portGone_ = false;
-    DWORD detection_ = 0;
-    std::shared_ptr<ModemCall> call_;
     bool voiceRunning_ = false; // a play or record job is queued or running
     telephony::TimerId ringTimer_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

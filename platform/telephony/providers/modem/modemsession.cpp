@@ -1,7 +1,7 @@
 #include "modemsession_p.h"
 
 #include "commapi.h"
-#include "dialstring_p.h"
+#include "dialstring.h"
 #include "handles.h"
 #include "lasterror.h"
 
@@ -683,26 +683,43 @@ bool ModemSession::readStream(std::vector<uint8_t>& out, bool wait)
     return true;
 }
 
-void ModemSession::play(PullFn pull, DoneFn done)
+void ModemSession::postVoice(std::function<ModemResult()> job, DoneFn done)
 {
     stopVoice_ = false;
-    post([this, pull, done] {
-        const ModemResult r = doPlay(pull);
+    post([job = std::move(job), done = std::move(done)] {
+        const ModemResult r = job();
         if (done)
             done(r);
     });
+}
+
+ModemResult ModemSession::startStream(const char* command)
+{
+    const ModemResult r = exchange(command, kCommandMs);
+    if (r == ModemResult::Timeout)
+        outOfService("The modem on " + path_ + " stopped answering.");
+    return r == ModemResult::Ok ? ModemResult::Error : r;
+}
+
+bool ModemSession::writeSamples(const std::vector<int16_t>& pcm)
+{
+    std::vector<uint8_t> coded, wire;
+    encodeSamples(format_.coding, pcm.data(), pcm.size(), coded);
+    dleEscape(coded.data(), coded.size(), wire);
+    return writeAll(wire.data(), wire.size());
+}
+
+void ModemSession::play(PullFn pull, DoneFn done)
+{
+    postVoice([this, pull] { return doPlay(pull); }, std::move(done));
 }
 
 ModemResult ModemSession::doPlay(const PullFn& pull)
 {
     if (!voice_)
         return ModemResult::Refused;
-    ModemResult r = exchange("+VTX", kCommandMs);
-    if (r != ModemResult::Connect) {
-        if (r == ModemResult::Timeout)
-            outOfService("The modem on " + path_ + " stopped answering.");
-        return r == ModemResult::Ok ? ModemResult::Error : r;
-    }
+    if (const ModemResult r = startStream("+VTX"); r != ModemResult::Connect)
+        return r;
     DleDecoder decoder;
     std::vector<uint8_t> samplesIn;
     std::vector<DleCode> codes;
@@ -712,20 +729,13 @@ ModemResult ModemSession::doPlay(const PullFn& pull)
     voiceEvents(codes, ended, farEnd);
 
     std::vector<int16_t> chunk;
-    std::vector<uint8_t> coded, wire;
     bool more = true;
     while (more && !stopVoice_ && !farEnd && !failed_) {
         chunk.clear();
         more = pull(chunk);
-        if (!chunk.empty()) {
-            coded.clear();
-            wire.clear();
-            encodeSamples(format_.coding, chunk.data(), chunk.size(), coded);
-            dleEscape(coded.data(), coded.size(), wire);
-            // Blocks while the modem holds CTS off (or its buffer is full).
-            if (!writeAll(wire.data(), wire.size()))
-                return ModemResult::PortFailed;
-        }
+        // Blocks while the modem holds CTS off (or its buffer is full).
+        if (!chunk.empty() && !writeSamples(chunk))
+            return ModemResult::PortFailed;
         // What the far end does while we speak: digits, hanging up.
         std::vector<uint8_t> bytes;
         if (!readStream(bytes, chunk.empty() && more))
@@ -760,68 +770,72 @@ ModemResult ModemSession::doPlay(const PullFn& pull)
     return ModemResult::Timeout;
 }
 
+// A recording stream as it comes in (record and duplex).
+struct ModemSession::Incoming {
+    DleDecoder decoder;
+    std::vector<uint8_t> raw, samples, rest;
+    std::vector<DleCode> codes;
+    std::vector<int16_t> pcm;
+    bool ended = false, farEnd = false, askedToEnd = false;
+    Clock::time_point deadline = Clock::time_point::max();
+};
+
+void ModemSession::takeIncoming(Incoming& in, const PushFn& push)
+{
+    in.codes.clear();
+    const size_t taken = in.decoder.decode(in.raw.data(), in.raw.size(), in.samples, in.codes);
+    in.rest.assign(in.raw.begin() + static_cast<long>(taken), in.raw.end());
+    in.raw.clear();
+    // Events end the recording at the place they were reported.
+    voiceEvents(in.codes, in.ended, in.farEnd);
+    const size_t unit = format_.bytesPerSample();
+    const size_t whole = in.samples.size() / unit * unit;
+    if (whole > 0) {
+        in.pcm.clear();
+        decodeSamples(format_.coding, in.samples.data(), whole, in.pcm);
+        in.samples.erase(in.samples.begin(), in.samples.begin() + static_cast<long>(whole));
+        if (!in.askedToEnd)
+            push(in.pcm.data(), in.pcm.size());
+    }
+}
+
+bool ModemSession::askToEnd(Incoming& in, uint8_t code)
+{
+    in.askedToEnd = true;
+    const uint8_t stop[] = { DLE, code };
+    if (!writeAll(stop, sizeof stop))
+        return false;
+    in.deadline = Clock::now() + std::chrono::milliseconds(kCommandMs);
+    return true;
+}
+
 void ModemSession::record(PushFn push, DoneFn done)
 {
-    stopVoice_ = false;
-    post([this, push, done] {
-        const ModemResult r = doRecord(push);
-        if (done)
-            done(r);
-    });
+    postVoice([this, push] { return doRecord(push); }, std::move(done));
 }
 
 ModemResult ModemSession::doRecord(const PushFn& push)
 {
     if (!voice_)
         return ModemResult::Refused;
-    ModemResult r = exchange("+VRX", kCommandMs);
-    if (r != ModemResult::Connect) {
-        if (r == ModemResult::Timeout)
-            outOfService("The modem on " + path_ + " stopped answering.");
-        return r == ModemResult::Ok ? ModemResult::Error : r;
-    }
-    DleDecoder decoder;
-    std::vector<uint8_t> raw(carry_);
-    carry_.clear();
-    std::vector<uint8_t> samples;
-    std::vector<DleCode> codes;
-    std::vector<int16_t> pcm;
-    bool ended = false, farEnd = false, askedToEnd = false;
-    auto deadline = Clock::time_point::max();
-    const size_t unit = format_.bytesPerSample();
-    std::vector<uint8_t> rest;
-    while (!ended) {
-        codes.clear();
-        const size_t taken = decoder.decode(raw.data(), raw.size(), samples, codes);
-        rest.assign(raw.begin() + static_cast<long>(taken), raw.end());
-        raw.clear();
-        // Events end the recording at the place they were reported.
-        voiceEvents(codes, ended, farEnd);
-        const size_t whole = samples.size() / unit * unit;
-        if (whole > 0) {
-            pcm.clear();
-            decodeSamples(format_.coding, samples.data(), whole, pcm);
-            samples.erase(samples.begin(), samples.begin() + static_cast<long>(whole));
-            if (!askedToEnd)
-                push(pcm.data(), pcm.size());
-        }
-        if (ended)
+    if (const ModemResult r = startStream("+VRX"); r != ModemResult::Connect)
+        return r;
+    Incoming in;
+    in.raw.swap(carry_);
+    for (;;) {
+        takeIncoming(in, push);
+        if (in.ended)
             break;
-        if ((stopVoice_ || farEnd) && !askedToEnd) {
-            askedToEnd = true;
-            const uint8_t stop[] = { DLE, '!' };
-            if (!writeAll(stop, sizeof stop))
-                return ModemResult::PortFailed;
-            deadline = Clock::now() + std::chrono::milliseconds(kCommandMs);
-        }
-        if (Clock::now() > deadline) {
+        if ((stopVoice_ || in.farEnd) && !in.askedToEnd && !askToEnd(in, '!'))
+            return ModemResult::PortFailed;
+        if (Clock::now() > in.deadline) {
             outOfService("The modem on " + path_ + " did not end the recording.");
             return ModemResult::Timeout;
         }
-        if (!readStream(raw, true))
+        if (!readStream(in.raw, true))
             return ModemResult::PortFailed;
     }
-    return awaitStreamEnd(rest, farEnd);
+    return awaitStreamEnd(in.rest, in.farEnd);
 }
 
 ModemResult ModemSession::awaitStreamEnd(std::vector<uint8_t> rest, bool farEnd)
@@ -849,87 +863,51 @@ ModemResult ModemSession::awaitStreamEnd(std::vector<uint8_t> rest, bool farEnd)
 
 void ModemSession::duplex(PullFn pull, PushFn push, DoneFn done)
 {
-    stopVoice_ = false;
-    post([this, pull, push, done] {
-        const ModemResult r = doDuplex(pull, push);
-        if (done)
-            done(r);
-    });
+    postVoice([this, pull, push] { return doDuplex(pull, push); }, std::move(done));
 }
 
 ModemResult ModemSession::doDuplex(const PullFn& pull, const PushFn& push)
 {
     if (!voice_ || !duplex_)
         return ModemResult::Refused;
-    ModemResult r = exchange("+VTR", kCommandMs);
-    if (r != ModemResult::Connect) {
-        if (r == ModemResult::Timeout)
-            outOfService("The modem on " + path_ + " stopped answering.");
-        return r == ModemResult::Ok ? ModemResult::Error : r;
-    }
-    DleDecoder decoder;
-    std::vector<uint8_t> raw(carry_);
-    carry_.clear();
-    std::vector<uint8_t> samples, coded, wire, rest;
-    std::vector<DleCode> codes;
-    std::vector<int16_t> pcm, chunk;
-    bool ended = false, farEnd = false, askedToEnd = false;
-    auto deadline = Clock::time_point::max();
-    const size_t unit = format_.bytesPerSample();
+    if (const ModemResult r = startStream("+VTR"); r != ModemResult::Connect)
+        return r;
+    Incoming in;
+    in.raw.swap(carry_);
+    std::vector<int16_t> chunk;
     // The modem plays at its own clock and must never run dry: what the
     // program has not given yet is sent as silence, kept a little ahead of
     // the line's clock (the modem's flow control holds the rest back).
     const auto start = Clock::now();
     uint64_t sent = 0;
-    while (!ended) {
-        codes.clear();
-        const size_t taken = decoder.decode(raw.data(), raw.size(), samples, codes);
-        rest.assign(raw.begin() + static_cast<long>(taken), raw.end());
-        raw.clear();
-        voiceEvents(codes, ended, farEnd);
-        const size_t whole = samples.size() / unit * unit;
-        if (whole > 0) {
-            pcm.clear();
-            decodeSamples(format_.coding, samples.data(), whole, pcm);
-            samples.erase(samples.begin(), samples.begin() + static_cast<long>(whole));
-            if (!askedToEnd)
-                push(pcm.data(), pcm.size());
-        }
-        if (ended)
+    for (;;) {
+        takeIncoming(in, push);
+        if (in.ended)
             break;
-        if ((stopVoice_ || farEnd || failed_) && !askedToEnd) {
-            if (failed_)
+        if ((stopVoice_ || in.farEnd || failed_) && !in.askedToEnd) {
+            if (failed_ || !askToEnd(in, '^'))
                 return ModemResult::PortFailed;
-            askedToEnd = true;
-            const uint8_t stop[] = { DLE, '^' };
-            if (!writeAll(stop, sizeof stop))
-                return ModemResult::PortFailed;
-            deadline = Clock::now() + std::chrono::milliseconds(kCommandMs);
         }
-        if (Clock::now() > deadline) {
+        if (Clock::now() > in.deadline) {
             outOfService("The modem on " + path_ + " did not end the full-duplex stream.");
             return ModemResult::Timeout;
         }
         const auto due = uint64_t(
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count() * 8);
-        if (!askedToEnd && sent < due + kDuplexLeadSamples) {
+        if (!in.askedToEnd && sent < due + kDuplexLeadSamples) {
             chunk.clear();
             pull(chunk);
             if (chunk.empty())
                 chunk.assign(kDuplexChunkSamples, 0);
-            coded.clear();
-            wire.clear();
-            encodeSamples(format_.coding, chunk.data(), chunk.size(), coded);
-            dleEscape(coded.data(), coded.size(), wire);
-            if (!writeAll(wire.data(), wire.size()))
+            if (!writeSamples(chunk))
                 return ModemResult::PortFailed;
             sent += chunk.size();
         }
         // Wait for the modem's samples only once enough is sent.
-        if (!readStream(raw, askedToEnd || sent >= due + kDuplexLeadSamples))
+        if (!readStream(in.raw, in.askedToEnd || sent >= due + kDuplexLeadSamples))
             return ModemResult::PortFailed;
     }
-    return awaitStreamEnd(rest, farEnd);
+    return awaitStreamEnd(in.rest, in.farEnd);
 }
 
 } // namespace zq::modem

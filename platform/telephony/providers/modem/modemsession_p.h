@@ -8,8 +8,8 @@
 //
 // Threads: every public method may be called from any thread and returns at
 // once, except the destructor, which waits for the session's thread.
-#include "atresponse_p.h"
-#include "dlestream_p.h"
+#include "atresponse.h"
+#include "dlestream.h"
 #include "modeminit_p.h"
 #include "uucplock_p.h"
 #include "voiceformat_p.h"
@@ -126,9 +126,20 @@ private:
     ModemResult doOpen(const ModemSettings& settings, const std::string& userInit);
     void doClose();
     ModemResult doDial(const std::string& number, bool voice);
+    // Runs a voice stream's job on the session's thread, then done.
+    void postVoice(std::function<ModemResult()> job, DoneFn done);
+    // Starts a voice stream (+VTX, +VRX, +VTR): Connect, or why not.
+    ModemResult startStream(const char* command);
+    // Encodes and sends samples of the call's format, shielded.
+    bool writeSamples(const std::vector<int16_t>& pcm);
     ModemResult doPlay(const PullFn& pull);
     ModemResult doRecord(const PushFn& push);
     ModemResult doDuplex(const PullFn& pull, const PushFn& push);
+    struct Incoming;
+    // Decodes what came in: its events, and its whole samples for push.
+    void takeIncoming(Incoming& in, const PushFn& push);
+    // Asks the modem, once, to end the stream with DLE code.
+    bool askToEnd(Incoming& in, uint8_t code);
     // After the stream's DLE ETX: the modem's final result.
     ModemResult awaitStreamEnd(std::vector<uint8_t> rest, bool farEnd);
     ModemResult doEndData();

@@ -27,28 +27,28 @@ std::shared_ptr<SimLeg> SimExchange::PlaceCall(
     const DialString dialled = ParseDialString(r.dialable);
     conn->dialledEmpty = r.dialable.empty();
     conn->dialled = r.dialable;
-    conn->callee = LineByNumber(dialled.number);
-    conn->script = Overlay(conn->callee ? conn->callee->s_.script : CallScript {}, dialled);
-    if (!conn->callee && conn->script.answerRings < 0 && !conn->script.noAnswer)
+    conn->calledLine = LineByNumber(dialled.number);
+    conn->script = Overlay(conn->calledLine ? conn->calledLine->settings_.script : CallScript {}, dialled);
+    if (!conn->calledLine && conn->script.answerRings < 0 && !conn->script.noAnswer)
         conn->script.answerRings = int(kDefaultAnswerRings);
 
     telephony::CallDetails d;
     d.bearerMode = r.bearerMode;
     d.mediaMode = r.mediaMode;
     d.origin = LINECALLORIGIN_OUTBOUND;
-    d.callerId = from->s_.callerId;
-    d.callerName = from->s_.callerName;
+    d.callerId = from->settings_.callerId;
+    d.callerName = from->settings_.callerName;
     d.calledId = dialled.number;
-    if (conn->callee)
-        d.calledName = conn->callee->s_.name;
+    if (conn->calledLine)
+        d.calledName = conn->calledLine->settings_.name;
     auto a = std::make_shared<SimLeg>(this, from, d);
     // Dialling until the exchange answers with PROCEEDING.
     a->state_ = LINECALLSTATE_DIALING;
     a->conn_ = conn;
-    conn->a = a;
+    conn->caller = a;
     from->leg_ = a;
     conns_.insert(conn);
-    Later(0, [this, conn, requestId] { Begin(conn, requestId); });
+    StartTimer(0, [this, conn, requestId] { Begin(conn, requestId); });
     return a;
 }
 
@@ -58,18 +58,18 @@ void SimExchange::Begin(const std::shared_ptr<Connection>& conn, DWORD requestId
     // The call progresses a moment after the request has completed, as a
     // real exchange's does: the caller has its reply (and its call handle)
     // before the first call state arrives.
-    Later(ProgressMs(), [this, conn] { Proceed(conn); });
+    StartTimer(ProgressMs(), [this, conn] { Proceed(conn); });
 }
 
 void SimExchange::Proceed(const std::shared_ptr<Connection>& conn)
 {
-    auto a = conn->a;
+    auto a = conn->caller;
     if (conn->ended || a->state_ != LINECALLSTATE_DIALING)
         return;
     SetState(a, LINECALLSTATE_PROCEEDING, 0);
     // The dialled line waits in another program: the call goes there.
-    if (!conn->remote && conn->callee && !conn->callee->open_ && !IsDataCall(a->details_)) {
-        if (auto link = remote::Link::Dial(conn->callee->s_.number)) {
+    if (!conn->remote && conn->calledLine && !conn->calledLine->open_ && !IsDataCall(a->details_)) {
+        if (auto link = remote::Link::Dial(conn->calledLine->settings_.number)) {
             DialRemote(conn, std::move(link), conn->dialled);
             return;
         }
@@ -78,13 +78,13 @@ void SimExchange::Proceed(const std::shared_ptr<Connection>& conn)
         Connect(conn);
         return;
     }
-    SimLine* callee = conn->callee;
+    SimLine* callee = conn->calledLine;
     if (conn->script.busy || (callee && (callee == a->line_ || callee->leg_))) {
         // The busy signal comes once the exchange has tried the far end.
-        Later(ProgressMs(), [this, conn] {
+        StartTimer(ProgressMs(), [this, conn] {
             if (conn->ended)
                 return;
-            SetState(conn->a, LINECALLSTATE_BUSY, LINEBUSYMODE_STATION);
+            SetState(conn->caller, LINECALLSTATE_BUSY, LINEBUSYMODE_STATION);
             End(conn, LINEDISCONNECTMODE_BUSY, LINEDISCONNECTMODE_NORMAL);
         });
         return;
@@ -95,15 +95,15 @@ void SimExchange::Proceed(const std::shared_ptr<Connection>& conn)
         d.bearerMode = a->details_.bearerMode;
         d.mediaMode = a->details_.mediaMode;
         d.origin = LINECALLORIGIN_INBOUND;
-        d.callerId = conn->script.callerId.value_or(a->line_->s_.callerId);
-        d.callerName = conn->script.callerName.value_or(a->line_->s_.callerName);
-        d.calledId = callee->s_.number;
-        d.calledName = callee->s_.name;
+        d.callerId = conn->script.callerId.value_or(a->line_->settings_.callerId);
+        d.callerName = conn->script.callerName.value_or(a->line_->settings_.callerName);
+        d.calledId = callee->settings_.number;
+        d.calledName = callee->settings_.name;
         auto b = std::make_shared<SimLeg>(this, callee, d);
         b->state_ = LINECALLSTATE_OFFERING;
         b->mode_ = LINEOFFERINGMODE_ACTIVE;
         b->conn_ = conn;
-        conn->b = b;
+        conn->called = b;
         callee->leg_ = b;
         const DWORD wanted = IsDataCall(d) ? LINEMEDIAMODE_DATAMODEM : kVoiceModes;
         taken = (callee->detection_ & wanted) && sink_->CallOffered(callee, b);
@@ -117,12 +117,12 @@ void SimExchange::Proceed(const std::shared_ptr<Connection>& conn)
         return;
     }
     const DWORD ringMs = conn->script.ringMs ? conn->script.ringMs : settings_.ringMs;
-    conn->ringTimer = Timer(ringMs, [this, conn] { Ring(conn); });
+    conn->ringTimer = StartTimer(ringMs, [this, conn] { Ring(conn); });
     DWORD failMs = ModemDevConfigOf(a->line_->devConfig_).modemsettings.dwCallSetupFailTimer * 1000;
     if (conn->script.noAnswer && conn->script.noAnswerMs)
         failMs = conn->script.noAnswerMs;
     if (failMs)
-        conn->failTimer = Timer(failMs, [this, conn] {
+        conn->failTimer = StartTimer(failMs, [this, conn] {
             conn->failTimer = 0;
             End(conn, LINEDISCONNECTMODE_NOANSWER, LINEDISCONNECTMODE_NORMAL);
         });
@@ -134,38 +134,38 @@ void SimExchange::Ring(const std::shared_ptr<Connection>& conn)
     if (conn->ended || conn->connected)
         return;
     ++conn->rings;
-    if (conn->callee)
-        sink_->LineRinging(conn->callee, conn->rings);
+    if (conn->calledLine)
+        sink_->LineRinging(conn->calledLine, conn->rings);
     if (conn->answerRings > 0 && conn->rings >= DWORD(conn->answerRings)) {
         Connect(conn);
         return;
     }
     const DWORD ringMs = conn->script.ringMs ? conn->script.ringMs : settings_.ringMs;
-    conn->ringTimer = Timer(ringMs, [this, conn] { Ring(conn); });
+    conn->ringTimer = StartTimer(ringMs, [this, conn] { Ring(conn); });
 }
 
 void SimExchange::Connect(const std::shared_ptr<Connection>& conn)
 {
     if (conn->ended || conn->connected)
         return;
-    Cancel(conn->ringTimer);
-    Cancel(conn->failTimer);
+    CancelTimer(conn->ringTimer);
+    CancelTimer(conn->failTimer);
     conn->connected = true;
-    if (IsDataCall(conn->a->details_))
+    if (IsDataCall(conn->caller->details_))
         Negotiate(*conn);
-    if (conn->b)
-        SetState(conn->b, LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE);
-    SetState(conn->a, LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE);
-    if (conn->b) {
-        conn->a->line_->audio_->SetTarget(conn->b->line_->audio_->In());
-        conn->b->line_->audio_->SetTarget(conn->a->line_->audio_->In());
+    if (conn->called)
+        SetState(conn->called, LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE);
+    SetState(conn->caller, LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE);
+    if (conn->called) {
+        conn->caller->line_->audio_->SetTarget(conn->called->line_->audio_->In());
+        conn->called->line_->audio_->SetTarget(conn->caller->line_->audio_->In());
         // The caller is in another program: what the line plays goes there.
         if (auto link = conn->remote)
-            conn->b->line_->audio_->SetForward(
+            conn->called->line_->audio_->SetForward(
                 [link](const void* d, size_t n) { link->Send(remote::kAudio, d, uint32_t(n)); });
     }
     if (conn->script.hangUpMs)
-        conn->hangTimer = Timer(conn->script.hangUpMs, [this, conn] {
+        conn->hangTimer = StartTimer(conn->script.hangUpMs, [this, conn] {
             conn->hangTimer = 0;
             End(conn, LINEDISCONNECTMODE_NORMAL, LINEDISCONNECTMODE_NORMAL);
         });
@@ -174,13 +174,13 @@ void SimExchange::Connect(const std::shared_ptr<Connection>& conn)
 
 void SimExchange::SendDigits(const std::shared_ptr<Connection>& conn)
 {
-    auto a = conn->a;
+    auto a = conn->caller;
     if (conn->ended || !conn->connected || conn->digitTimer || !a->monitorModes_
         || conn->digitPos >= conn->script.digits.size())
         return;
-    conn->digitTimer = Timer(kDigitGapMs, [this, conn] {
+    conn->digitTimer = StartTimer(kDigitGapMs, [this, conn] {
         conn->digitTimer = 0;
-        auto a = conn->a;
+        auto a = conn->caller;
         if (conn->ended || !a->monitorModes_ || conn->digitPos >= conn->script.digits.size())
             return;
         const char digit = conn->script.digits[conn->digitPos++];
@@ -196,8 +196,8 @@ void SimExchange::Negotiate(Connection& conn)
 {
     constexpr DWORD shared = MDM_ERROR_CONTROL | MDM_COMPRESSION | MDM_FORCED_EC;
     constexpr DWORD flow = MDM_FLOWCONTROL_HARD | MDM_FLOWCONTROL_SOFT;
-    SimLine* la = conn.a->line_;
-    SimLine* lb = conn.b ? conn.b->line_ : nullptr;
+    SimLine* la = conn.caller->line_;
+    SimLine* lb = conn.called ? conn.called->line_ : nullptr;
     ModemDevConfig ca = ModemDevConfigOf(la->devConfig_);
     DWORD rate = ca.commconfig.dcb.BaudRate;
     DWORD common = ca.modemsettings.dwPreferredModemOptions & shared;
@@ -215,16 +215,16 @@ void SimExchange::Negotiate(Connection& conn)
         std::memcpy(l->devConfig_.data(), &c, sizeof c);
         // What was negotiated serves this call from memory; a store that
         // cannot take it has said so, and the call goes on.
-        SaveDevConfig(l->s_.key, l->devConfig_);
+        SaveDevConfig(l->settings_.key, l->devConfig_);
     }
-    conn.a->details_.rate = rate;
-    if (conn.b)
-        conn.b->details_.rate = rate;
+    conn.caller->details_.rate = rate;
+    if (conn.called)
+        conn.called->details_.rate = rate;
 }
 
 void SimExchange::Unlink(Connection& conn)
 {
-    for (auto* leg : { conn.a.get(), conn.b.get() })
+    for (auto* leg : { conn.caller.get(), conn.called.get() })
         if (leg && leg->line_)
             leg->line_->audio_->SetTarget(nullptr);
 }
@@ -234,16 +234,16 @@ void SimExchange::End(const std::shared_ptr<Connection>& conn, DWORD modeA, DWOR
     if (conn->ended)
         return;
     conn->ended = true;
-    Cancel(conn->ringTimer);
-    Cancel(conn->failTimer);
-    Cancel(conn->hangTimer);
-    Cancel(conn->digitTimer);
+    CancelTimer(conn->ringTimer);
+    CancelTimer(conn->failTimer);
+    CancelTimer(conn->hangTimer);
+    CancelTimer(conn->digitTimer);
     Unlink(*conn);
     // Mode 0 leaves that side alone (it is dropping the call itself).
     if (modeB)
-        Disconnect(conn->b, modeB);
+        Disconnect(conn->called, modeB);
     if (modeA)
-        Disconnect(conn->a, modeA);
+        Disconnect(conn->caller, modeA);
     // The other program learns of the end (the called side through the
     // caller's state) and the link goes.
     if (auto link = conn->remote) {
@@ -272,9 +272,9 @@ void SimExchange::DropLeg(const std::shared_ptr<SimLeg>& leg)
         return;
     // The dropping side goes idle; the other side sees the disconnection.
     if (auto conn = leg->conn_.lock()) {
-        const bool rejected = leg.get() == conn->b.get() && leg->state_ == LINECALLSTATE_OFFERING;
+        const bool rejected = leg.get() == conn->called.get() && leg->state_ == LINECALLSTATE_OFFERING;
         const DWORD peerMode = rejected ? LINEDISCONNECTMODE_REJECT : LINEDISCONNECTMODE_NORMAL;
-        if (leg.get() == conn->a.get())
+        if (leg.get() == conn->caller.get())
             End(conn, 0, peerMode);
         else
             End(conn, peerMode, 0);
@@ -290,7 +290,7 @@ void SimExchange::SetState(const std::shared_ptr<SimLeg>& leg, DWORD state, DWOR
     leg->mode_ = mode;
     sink_->CallStateChanged(leg.get(), state, mode);
     // The stand-in for a caller in another program: the caller sees it.
-    if (auto conn = leg->conn_.lock(); conn && conn->remoteCaller && leg == conn->a && conn->remote) {
+    if (auto conn = leg->conn_.lock(); conn && conn->remoteCaller && leg == conn->caller && conn->remote) {
         const uint32_t values[2] = { state, mode };
         conn->remote->Send(remote::kState, values, sizeof values);
     }
@@ -300,8 +300,8 @@ void SimExchange::SetState(const std::shared_ptr<SimLeg>& leg, DWORD state, DWOR
     if (leg->line_ && leg->line_->leg_ == leg)
         leg->line_->leg_.reset();
     if (auto conn = leg->conn_.lock()) {
-        const bool aIdle = conn->a->state_ == LINECALLSTATE_IDLE;
-        const bool bIdle = !conn->b || conn->b->state_ == LINECALLSTATE_IDLE;
+        const bool aIdle = conn->caller->state_ == LINECALLSTATE_IDLE;
+        const bool bIdle = !conn->called || conn->called->state_ == LINECALLSTATE_IDLE;
         if (aIdle && bIdle) {
             End(conn, 0, 0);
             conns_.erase(conn);

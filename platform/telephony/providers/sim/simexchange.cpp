@@ -66,7 +66,7 @@ void SimExchange::Stop()
             sink_->CancelTimer(id);
         timers_.clear();
         for (auto& conn : conns_) {
-            for (auto* leg : { conn->a.get(), conn->b.get() })
+            for (auto* leg : { conn->caller.get(), conn->called.get() })
                 if (leg) {
                     leg->ReleasePort();
                     leg->ex_ = nullptr;
@@ -81,17 +81,7 @@ void SimExchange::Stop()
     conns.clear();
 }
 
-void SimExchange::Later(DWORD ms, std::function<void()> fn)
-{
-    auto id = std::make_shared<telephony::TimerId>(0);
-    *id = sink_->StartTimer(ms, [this, id, fn = std::move(fn)] {
-        timers_.erase(*id);
-        fn();
-    });
-    timers_.insert(*id);
-}
-
-telephony::TimerId SimExchange::Timer(DWORD ms, std::function<void()> fn)
+telephony::TimerId SimExchange::StartTimer(DWORD ms, std::function<void()> fn)
 {
     auto id = std::make_shared<telephony::TimerId>(0);
     *id = sink_->StartTimer(ms, [this, id, fn = std::move(fn)] {
@@ -102,7 +92,7 @@ telephony::TimerId SimExchange::Timer(DWORD ms, std::function<void()> fn)
     return *id;
 }
 
-void SimExchange::Cancel(telephony::TimerId& id)
+void SimExchange::CancelTimer(telephony::TimerId& id)
 {
     if (id) {
         sink_->CancelTimer(id);
@@ -114,7 +104,7 @@ void SimExchange::Cancel(telephony::TimerId& id)
 SimLine* SimExchange::LineByNumber(const std::string& number) const
 {
     for (auto& l : lines_)
-        if (!number.empty() && l->s_.number == number)
+        if (!number.empty() && l->settings_.number == number)
             return l.get();
     return nullptr;
 }

@@ -89,6 +89,11 @@ public:
     // kept is closed.
     void ReleasePort();
 
+private:
+    // The exchange runs the call; the leg and its line reach each other.
+    friend class SimExchange;
+    friend class SimLine;
+
     SimExchange* ex_;
     SimLine* line_;
     telephony::CallDetails details_;
@@ -99,13 +104,15 @@ public:
     std::weak_ptr<Connection> conn_;
     HANDLE port_ = INVALID_HANDLE_VALUE;
     bool portLent_ = false;
-    HANDLE far_ = INVALID_HANDLE_VALUE; // the other port when no line answers
+    HANDLE heldPeerPort_ = INVALID_HANDLE_VALUE; // the other port when no line answers
 };
 
+// One call through the exchange, from the caller's leg to the called one.
+// Only the exchange and the call's legs touch it (ServiceLock held).
 struct Connection {
-    std::shared_ptr<SimLeg> a; // caller
-    std::shared_ptr<SimLeg> b; // called line, null for the answering party
-    SimLine* callee = nullptr;
+    std::shared_ptr<SimLeg> caller;
+    std::shared_ptr<SimLeg> called; // null when no line of ours answers
+    SimLine* calledLine = nullptr; // the line dialled, when it is ours
     bool dialledEmpty = false;
     std::string dialled;
     CallScript script;
@@ -125,7 +132,7 @@ class SimLine : public telephony::ProviderLine {
 public:
     SimLine(SimExchange* ex, SimLineSettings s, DWORD index)
         : ex_(ex)
-        , s_(std::move(s))
+        , settings_(std::move(s))
         , index_(index)
     {
     }
@@ -140,8 +147,13 @@ public:
     std::vector<uint8_t> DevConfig() const override { return devConfig_; }
     LONG SetDevConfig(const void* data, size_t size) override;
 
+private:
+    // The exchange connects the line's calls; its legs reach its audio.
+    friend class SimExchange;
+    friend class SimLeg;
+
     SimExchange* ex_;
-    SimLineSettings s_;
+    SimLineSettings settings_;
     DWORD index_;
     bool open_ = false;
     DWORD detection_ = 0;
@@ -161,10 +173,10 @@ public:
 
     telephony::ServiceSink* Sink() const { return sink_; }
     DWORD ProgressMs() const { return settings_.progressMs; }
-    // Runs fn later on the timer thread; cancelled by Stop.
-    void Later(DWORD ms, std::function<void()> fn);
-    telephony::TimerId Timer(DWORD ms, std::function<void()> fn);
-    void Cancel(telephony::TimerId& id);
+    // Runs fn after ms on the timer thread, unless cancelled first (Stop
+    // cancels every one); the id is for CancelTimer, which zeroes it.
+    telephony::TimerId StartTimer(DWORD ms, std::function<void()> fn);
+    void CancelTimer(telephony::TimerId& id);
 
     std::shared_ptr<SimLeg> PlaceCall(SimLine* from, DWORD requestId, const telephony::MakeCallRequest& r);
     void Connect(const std::shared_ptr<Connection>& conn);

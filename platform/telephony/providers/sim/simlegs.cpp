@@ -22,14 +22,14 @@ LONG SimLeg::Answer(DWORD requestId)
 {
     if (!ex_)
         return LONG(LINEERR_OPERATIONFAILED);
-    ex_->Later(0, [self = shared_from_this(), requestId] {
+    ex_->StartTimer(0, [self = shared_from_this(), requestId] {
         auto conn = self->conn_.lock();
         if (self->state_ != LINECALLSTATE_OFFERING || !conn || conn->ended) {
             self->ex_->Sink()->RequestCompleted(requestId, LONG(LINEERR_INVALCALLSTATE));
             return;
         }
         self->ex_->Sink()->RequestCompleted(requestId, 0);
-        self->ex_->Later(self->ex_->ProgressMs(), [self, conn] { self->ex_->Connect(conn); });
+        self->ex_->StartTimer(self->ex_->ProgressMs(), [self, conn] { self->ex_->Connect(conn); });
     });
     return 0;
 }
@@ -42,7 +42,7 @@ LONG SimLeg::Drop(DWORD requestId)
         ex_->DropLeg(shared_from_this());
         return 0;
     }
-    ex_->Later(0, [self = shared_from_this(), requestId] {
+    ex_->StartTimer(0, [self = shared_from_this(), requestId] {
         self->ex_->Sink()->RequestCompleted(requestId, 0);
         self->ex_->DropLeg(self);
     });
@@ -53,7 +53,7 @@ LONG SimLeg::SetBearerMode(DWORD requestId, DWORD bearerMode)
 {
     if (!ex_)
         return LONG(LINEERR_OPERATIONFAILED);
-    ex_->Later(0, [self = shared_from_this(), requestId, bearerMode] {
+    ex_->StartTimer(0, [self = shared_from_this(), requestId, bearerMode] {
         self->details_.bearerMode = bearerMode;
         self->ex_->Sink()->RequestCompleted(requestId, 0);
     });
@@ -90,14 +90,14 @@ HANDLE SimLeg::LendPort()
     auto conn = conn_.lock();
     std::shared_ptr<SimLeg> peer;
     if (conn)
-        peer = conn->a.get() == this ? conn->b : conn->a;
+        peer = conn->caller.get() == this ? conn->called : conn->caller;
     if (peer) {
         peer->ReleasePort();
         peer->port_ = theirs;
     } else {
-        if (far_ != INVALID_HANDLE_VALUE)
-            CloseHandle(far_);
-        far_ = theirs;
+        if (heldPeerPort_ != INVALID_HANDLE_VALUE)
+            CloseHandle(heldPeerPort_);
+        heldPeerPort_ = theirs;
     }
     return port_;
 }
@@ -124,9 +124,9 @@ void SimLeg::ReleasePort()
     }
     port_ = INVALID_HANDLE_VALUE;
     portLent_ = false;
-    if (far_ != INVALID_HANDLE_VALUE)
-        CloseHandle(far_);
-    far_ = INVALID_HANDLE_VALUE;
+    if (heldPeerPort_ != INVALID_HANDLE_VALUE)
+        CloseHandle(heldPeerPort_);
+    heldPeerPort_ = INVALID_HANDLE_VALUE;
 }
 
 void SimLeg::Released()
@@ -146,10 +146,10 @@ void SimLeg::Released()
 telephony::LineCaps SimLine::Caps() const
 {
     telephony::LineCaps c;
-    c.key = s_.key;
-    c.name = s_.name;
-    c.portName = s_.port;
-    c.number = s_.number;
+    c.key = settings_.key;
+    c.name = settings_.name;
+    c.portName = settings_.port;
+    c.number = settings_.number;
     c.bearerModes = LINEBEARERMODE_VOICE | LINEBEARERMODE_DATA | LINEBEARERMODE_PASSTHROUGH;
     c.mediaModes = kVoiceModes | LINEMEDIAMODE_DATAMODEM;
     c.maxRate = ModemDevConfigOf(devConfig_).commconfig.dcb.BaudRate;
@@ -160,7 +160,7 @@ telephony::LineCaps SimLine::Caps() const
 LONG SimLine::Open()
 {
     std::lock_guard lock(telephony::ServiceLock());
-    if (s_.failOpen)
+    if (settings_.failOpen)
         return LONG(LINEERR_RESOURCEUNAVAIL);
     open_ = true;
     return 0;
@@ -191,15 +191,15 @@ LONG SimLine::SetDetection(DWORD ownerMediaModes)
         return 0;
     SimExchange* ex = ex_;
     std::weak_ptr<bool> alive = ex->alive_;
-    listener_
-        = std::make_unique<remote::Listener>(s_.number, [ex, alive](std::shared_ptr<remote::Link> link) {
-              if (alive.lock())
-                  ex->AcceptRemote(std::move(link));
-          });
+    listener_ = std::make_unique<remote::Listener>(
+        settings_.number, [ex, alive](std::shared_ptr<remote::Link> link) {
+            if (alive.lock())
+                ex->AcceptRemote(std::move(link));
+        });
     if (!listener_->Active()) {
         // A waiter that callers elsewhere cannot reach would wait in vain.
-        std::fprintf(stderr, "Simulated exchange: %s (%s) cannot wait for calls: %s\n", s_.name.c_str(),
-            s_.number.c_str(), listener_->Error().c_str());
+        std::fprintf(stderr, "Simulated exchange: %s (%s) cannot wait for calls: %s\n",
+            settings_.name.c_str(), settings_.number.c_str(), listener_->Error().c_str());
         listener_.reset();
         detection_ = 0;
         return LONG(LINEERR_RESOURCEUNAVAIL);
@@ -223,7 +223,7 @@ LONG SimLine::SetDevConfig(const void* data, size_t size)
     std::vector<uint8_t> block(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
     // The line keeps what its store keeps: a block that could not be saved
     // (the store has said why) is refused, not taken for this run only.
-    if (SaveDevConfig(s_.key, block) != LONG(ERROR_SUCCESS))
+    if (SaveDevConfig(settings_.key, block) != LONG(ERROR_SUCCESS))
         return LONG(LINEERR_OPERATIONFAILED);
     devConfig_ = std::move(block);
     return 0;

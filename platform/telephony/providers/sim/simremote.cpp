@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include <sys/socket.h>
@@ -46,11 +47,13 @@ int Connect(const std::string& path)
     return fd;
 }
 
-bool ReadAll(int fd, void* data, size_t size)
+// Moves all of size bytes through step (recv or send), going on after
+// interruptions; false when the connection ends or fails first.
+template <class Data, class Step> bool TransferAll(Data* data, size_t size, Step step)
 {
-    auto* p = static_cast<char*>(data);
+    auto* p = reinterpret_cast<std::conditional_t<std::is_const_v<Data>, const char, char>*>(data);
     while (size > 0) {
-        const ssize_t n = recv(fd, p, size, 0);
+        const ssize_t n = step(p, size);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -61,19 +64,14 @@ bool ReadAll(int fd, void* data, size_t size)
     return true;
 }
 
+bool ReadAll(int fd, void* data, size_t size)
+{
+    return TransferAll(data, size, [fd](char* p, size_t n) { return recv(fd, p, n, 0); });
+}
+
 bool WriteAll(int fd, const void* data, size_t size)
 {
-    auto* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = send(fd, p, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= size_t(n);
-    }
-    return true;
+    return TransferAll(data, size, [fd](const char* p, size_t n) { return send(fd, p, n, MSG_NOSIGNAL); });
 }
 
 // The process that listens on name, found by asking the kernel who is at

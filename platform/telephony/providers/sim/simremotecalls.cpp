@@ -17,7 +17,7 @@ void SimExchange::DialRemote(
     // Audio goes straight into what the line hears, without the lock. The
     // reader holds that sound itself and never looks at the line: a restart
     // of the exchange frees its lines while audio may still be arriving.
-    std::shared_ptr<zq::wave::PcmPipe> heard = conn->a->line_->audio_->In();
+    std::shared_ptr<zq::wave::PcmPipe> heard = conn->caller->line_->audio_->In();
     link->Start(
         [this, weak, alive, heard](char type, const std::string& payload) {
             if (type == remote::kAudio) {
@@ -38,12 +38,12 @@ void SimExchange::DialRemote(
                 End(conn, state == LINECALLSTATE_IDLE ? LINEDISCONNECTMODE_NORMAL : mode, 0);
             } else if (state == LINECALLSTATE_CONNECTED && !conn->connected) {
                 conn->connected = true;
-                SetState(conn->a, state, mode);
+                SetState(conn->caller, state, mode);
                 auto link = conn->remote;
-                conn->a->line_->audio_->SetForward(
+                conn->caller->line_->audio_->SetForward(
                     [link](const void* d, size_t n) { link->Send(remote::kAudio, d, uint32_t(n)); });
-            } else if (state != conn->a->state_) {
-                SetState(conn->a, state, mode);
+            } else if (state != conn->caller->state_) {
+                SetState(conn->caller, state, mode);
             }
         },
         [this, weak, alive] {
@@ -52,7 +52,7 @@ void SimExchange::DialRemote(
             if (conn && alive.lock() && *alive.lock() && !conn->ended)
                 End(conn, LINEDISCONNECTMODE_NORMAL, 0);
         });
-    const telephony::CallDetails& d = conn->a->details_;
+    const telephony::CallDetails& d = conn->caller->details_;
     const std::string dial = dialled + '\0' + d.callerId + '\0' + d.callerName;
     link->Send(remote::kDial, dial);
 }
@@ -113,8 +113,8 @@ void SimExchange::RemoteDialled(std::shared_ptr<remote::Link> link, const std::s
     auto conn = std::make_shared<Connection>();
     conn->remote = link;
     conn->dialled = parts[0];
-    conn->callee = callee;
-    conn->script = Overlay(callee->s_.script, dialled);
+    conn->calledLine = callee;
+    conn->script = Overlay(callee->settings_.script, dialled);
 
     // The caller's line is a stand-in with wave endpoints of its own that
     // only the link feeds and reads.
@@ -134,12 +134,12 @@ void SimExchange::RemoteDialled(std::shared_ptr<remote::Link> link, const std::s
     d.callerId = s.callerId;
     d.callerName = s.callerName;
     d.calledId = dialled.number;
-    d.calledName = callee->s_.name;
+    d.calledName = callee->settings_.name;
     auto a = std::make_shared<SimLeg>(this, conn->remoteCaller.get(), d);
     a->state_ = LINECALLSTATE_DIALING;
     a->released_ = true;
     a->conn_ = conn;
-    conn->a = a;
+    conn->caller = a;
     conns_.insert(conn);
     Proceed(conn);
 }

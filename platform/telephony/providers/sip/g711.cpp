@@ -1,5 +1,5 @@
 // The companding itself is spandsp's; this only picks the law.
-#include "g711_p.h"
+#include "g711.h"
 
 #include <spandsp.h>
 

@@ -1,4 +1,4 @@
-#include "rtppacket_p.h"
+#include "rtppacket.h"
 
 #include <cctype>
 

@@ -1,8 +1,8 @@
-#include "rtpsession_p.h"
+#include "rtpsession.h"
 
 #include "dtmfdetector_p.h"
 #include "jitterbuffer_p.h"
-#include "rtppacket_p.h"
+#include "rtppacket.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>

@@ -1,7 +1,7 @@
 #pragma once
 // The audio part of session descriptions: what we offer or answer with, and
 // what the two descriptions of a call leave us to send and receive.
-#include "rtpsession_p.h"
+#include "rtpsession.h"
 
 #include <optional>
 #include <string>

@@ -170,7 +170,7 @@ LONG SipLine::MakeCall(
     if (call_)
         return LONG(LINEERR_CALLUNAVAIL);
     std::string error;
-    const auto uri = RequestUriFor(request.dialable, s_.address, &error);
+    const auto uri = RequestUriFor(request.dialable, account_.address, &error);
     if (!uri) {
         Log("cannot call: " + error);
         return LONG(LINEERR_INVALADDRESS);
@@ -189,9 +189,9 @@ LONG SipLine::MakeCall(
     call->details_.origin = LINECALLORIGIN_OUTBOUND;
     call->details_.calledId = request.dialable;
     SipUri aor;
-    if (ParseSipUri(s_.address, &aor))
+    if (ParseSipUri(account_.address, &aor))
         call->details_.callerId = aor.user;
-    call->details_.callerName = s_.displayName;
+    call->details_.callerName = account_.displayName;
 
     const DWORD failSeconds = ModemDevConfigOf(devConfig_).modemsettings.dwCallSetupFailTimer;
     std::weak_ptr<SipCall> weak = call;
@@ -288,7 +288,7 @@ void SipLine::OnIncoming(nua_handle_t* nh, const sip_t* sip)
         if (c->ended_ || c->state_ != LINECALLSTATE_OFFERING)
             return;
         provider_->Sink()->LineRinging(this, ++c->rings_);
-        c->ringTimer_ = provider_->Sink()->StartTimer(DWORD(s_.ringIntervalMs), c->ring_);
+        c->ringTimer_ = provider_->Sink()->StartTimer(DWORD(account_.ringIntervalMs), c->ring_);
     };
     call->ringTimer_ = provider_->Sink()->StartTimer(0, call->ring_);
 }

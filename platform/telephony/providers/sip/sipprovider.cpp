@@ -76,16 +76,16 @@ std::string LocalAddressToward(const std::string& host)
 
 SipLine::SipLine(SipProvider* provider, SipAccountSettings settings, std::string password, DWORD index)
     : provider_(provider)
-    , s_(std::move(settings))
+    , account_(std::move(settings))
     , password_(std::move(password))
     , index_(index)
 {
-    codecs_ = CodecList(s_.codecs);
+    codecs_ = CodecList(account_.codecs);
     if (codecs_.empty())
         codecs_ = { kPayloadPcmu, kPayloadPcma };
     HKEY key = nullptr;
-    if (RegOpenKeyEx(
-            HKEY_LOCAL_MACHINE, (std::string(kSipAccountsKey) + "\\" + s_.name).c_str(), 0, KEY_READ, &key)
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, (std::string(kSipAccountsKey) + "\\" + account_.name).c_str(), 0,
+            KEY_READ, &key)
         == 0) {
         DWORD type = 0, size = 0;
         if (RegQueryValueEx(key, "DevConfig", nullptr, &type, nullptr, &size) == 0 && type == REG_BINARY) {
@@ -106,10 +106,10 @@ SipLine::SipLine(SipProvider* provider, SipAccountSettings settings, std::string
 telephony::LineCaps SipLine::Caps() const
 {
     telephony::LineCaps c;
-    c.key = s_.name;
-    c.name = s_.name;
+    c.key = account_.name;
+    c.name = account_.name;
     SipUri aor;
-    if (ParseSipUri(s_.address, &aor))
+    if (ParseSipUri(account_.address, &aor))
         c.number = aor.user;
     c.bearerModes = LINEBEARERMODE_VOICE;
     c.mediaModes = kVoiceModes;
@@ -124,7 +124,7 @@ LONG SipLine::SetDevConfig(const void* data, size_t size)
         return LONG(LINEERR_INVALPARAM);
     devConfig_.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
     HKEY key = nullptr;
-    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, (std::string(kSipAccountsKey) + "\\" + s_.name).c_str(), 0,
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, (std::string(kSipAccountsKey) + "\\" + account_.name).c_str(), 0,
             KEY_READ | KEY_WRITE, &key)
         == 0) {
         RegSetValueEx(key, "DevConfig", 0, REG_BINARY, devConfig_.data(), DWORD(devConfig_.size()));
@@ -136,38 +136,40 @@ LONG SipLine::SetDevConfig(const void* data, size_t size)
 std::function<LONG(HWND owner)> SipLine::ConfigDialog() const
 {
     // The account's name, not the line: the dialog may outlive it.
-    return [name = s_.name](HWND owner) { return RunSipAccountDialog(name, owner); };
+    return [name = account_.name](HWND owner) { return RunSipAccountDialog(name, owner); };
 }
 
 void SipLine::Log(const std::string& text) const
 {
-    OutputDebugString("SIP line \"" + s_.name + "\": " + text);
+    OutputDebugString("SIP line \"" + account_.name + "\": " + text);
 }
 
 std::shared_ptr<RtpSession> SipLine::BindMedia(std::string* error) const
 {
-    return RtpSession::Bind(localAddress_, s_.rtpPortMin, s_.rtpPortMax, error);
+    return RtpSession::Bind(localAddress_, account_.rtpPortMin, account_.rtpPortMax, error);
 }
 
 LONG SipLine::Open()
 {
     SipUri aor;
-    ParseSipUri(s_.address, &aor);
+    ParseSipUri(account_.address, &aor);
     SipUri toward = aor;
-    if (!s_.outboundProxy.empty())
-        ParseSipUri(s_.outboundProxy, &toward);
-    else if (!s_.registrar.empty())
-        ParseSipUri(s_.registrar, &toward);
-    const std::string local = s_.localAddress.empty() ? LocalAddressToward(toward.host) : s_.localAddress;
+    if (!account_.outboundProxy.empty())
+        ParseSipUri(account_.outboundProxy, &toward);
+    else if (!account_.registrar.empty())
+        ParseSipUri(account_.registrar, &toward);
+    const std::string local
+        = account_.localAddress.empty() ? LocalAddressToward(toward.host) : account_.localAddress;
     const bool v6 = local.find(':') != std::string::npos;
     const std::string host = v6 ? "[" + local + "]" : local;
-    const std::string port = s_.localPort ? std::to_string(s_.localPort) : "*";
-    const std::string url = (s_.transport == "tls" ? "sips:" : "sip:") + host + ":" + port
-        + (s_.transport == "tcp"        ? ";transport=tcp"
-                : s_.transport == "udp" ? ";transport=udp"
-                                        : "");
+    const std::string port = account_.localPort ? std::to_string(account_.localPort) : "*";
+    const std::string url = (account_.transport == "tls" ? "sips:" : "sip:") + host + ":" + port
+        + (account_.transport == "tcp"        ? ";transport=tcp"
+                : account_.transport == "udp" ? ";transport=udp"
+                                              : "");
     const std::string from
-        = (s_.displayName.empty() ? std::string() : "\"" + s_.displayName + "\" ") + "<" + s_.address + ">";
+        = (account_.displayName.empty() ? std::string() : "\"" + account_.displayName + "\" ") + "<"
+        + account_.address + ">";
     {
         Guard lock(ServiceLock());
         localAddress_ = local;
@@ -176,15 +178,17 @@ LONG SipLine::Open()
     provider_->Stack().Call([&] {
         nua_ = nua_create(provider_->Stack().Root(), Callback, this, NUTAG_URL(url.c_str()),
             SIPTAG_FROM_STR(from.c_str()), NUTAG_M_USERNAME(aor.user.c_str()),
-            TAG_IF(!s_.displayName.empty(), NUTAG_M_DISPLAY(s_.displayName.c_str())),
-            TAG_IF(!s_.outboundProxy.empty(), NUTAG_PROXY(URL_STRING_MAKE(s_.outboundProxy.c_str()))),
+            TAG_IF(!account_.displayName.empty(), NUTAG_M_DISPLAY(account_.displayName.c_str())),
+            TAG_IF(!account_.outboundProxy.empty(),
+                NUTAG_PROXY(URL_STRING_MAKE(account_.outboundProxy.c_str()))),
             NUTAG_AUTOALERT(0), NUTAG_AUTOANSWER(0), NUTAG_AUTOACK(1), NUTAG_MEDIA_ENABLE(1),
             NUTAG_ENABLEINVITE(1), SOATAG_RTP_SELECT(SOA_RTP_SELECT_COMMON), TAG_END());
         created = nua_ != nullptr;
-        if (created && !s_.registrar.empty()) {
+        if (created && !account_.registrar.empty()) {
             registration_ = nua_handle(nua_, nullptr, SIPTAG_TO_STR(from.c_str()), TAG_END());
             regAuthTries_ = 0;
-            nua_register(registration_, NUTAG_REGISTRAR(URL_STRING_MAKE(s_.registrar.c_str())), TAG_END());
+            nua_register(
+                registration_, NUTAG_REGISTRAR(URL_STRING_MAKE(account_.registrar.c_str())), TAG_END());
         }
     });
     if (!created) {
@@ -266,8 +270,8 @@ bool SipLine::Authenticate(nua_handle_t* nh, const sip_t* sip)
     if (!realm)
         return false;
     SipUri aor;
-    ParseSipUri(s_.address, &aor);
-    const std::string user = s_.authUser.empty() ? aor.user : s_.authUser;
+    ParseSipUri(account_.address, &aor);
+    const std::string user = account_.authUser.empty() ? aor.user : account_.authUser;
     const std::string credentials
         = std::string(challenge->au_scheme) + ":" + realm + ":" + user + ":" + password_;
     nua_authenticate(nh, NUTAG_AUTH(credentials.c_str()), TAG_END());
@@ -299,8 +303,8 @@ void SipLine::OnRegister(int status, const char* phrase, const sip_t* sip)
             retryTimer_ = 0;
             provider_->Stack().Post([this] {
                 if (registration_)
-                    nua_register(
-                        registration_, NUTAG_REGISTRAR(URL_STRING_MAKE(s_.registrar.c_str())), TAG_END());
+                    nua_register(registration_, NUTAG_REGISTRAR(URL_STRING_MAKE(account_.registrar.c_str())),
+                        TAG_END());
             });
         });
 }
@@ -427,7 +431,7 @@ bool SipProvider::SettingsChanged() const
     if (now != started_)
         return true;
     for (const auto& line : lines_)
-        if (SipPassword(line->s_.name) != line->password_)
+        if (SipPassword(line->account_.name) != line->password_)
             return true;
     return false;
 }

@@ -9,7 +9,8 @@
 // the stack thread. The wave devices' threads reach a line only through its
 // SipLineAudio, which has a lock of its own.
 #include "provider.h"
-#include "rtpsession_p.h"
+#include "rtpsession.h"
+#include "singlecallline.h"
 #include "sipaccounts.h"
 #include "sipstack_p.h"
 #include "waveendpoints.h"
@@ -94,22 +95,14 @@ public:
     bool mediaStarted_ = false;
 };
 
-class SipLine : public telephony::ProviderLine {
+class SipLine : public telephony::SingleCallLine<SipCall, SipLineAudio> {
 public:
     SipLine(SipProvider* provider, SipAccountSettings settings, std::string password, DWORD index);
     telephony::LineCaps Caps() const override;
     LONG Open() override;
     void Close() override;
-    LONG SetDetection(DWORD ownerMediaModes) override
-    {
-        detection_ = ownerMediaModes;
-        return 0;
-    }
     LONG MakeCall(DWORD requestId, const telephony::MakeCallRequest& request,
         std::shared_ptr<telephony::ProviderCall>* call) override;
-    std::shared_ptr<telephony::ProviderCall> CurrentCall() override { return call_; }
-    std::shared_ptr<telephony::LineAudio> Audio() override { return audio_; }
-    std::vector<uint8_t> DevConfig() const override { return devConfig_; }
     LONG SetDevConfig(const void* data, size_t size) override;
     std::function<LONG(HWND owner)> ConfigDialog() const override;
 
@@ -122,18 +115,27 @@ public:
     void Log(const std::string& text) const;
     std::shared_ptr<RtpSession> BindMedia(std::string* error) const;
 
+private:
+    // The line's call and its provider reach the line's state.
+    friend class SipCall;
+    friend class SipProvider;
+
+    void OnRegister(int status, const char* phrase, const sip_s* sip);
+    void OnIncoming(nua_handle_s* nh, const sip_s* sip);
+    void OnInviteResponse(
+        const std::shared_ptr<SipCall>& call, int status, const char* phrase, const sip_s* sip);
+    void OnState(const std::shared_ptr<SipCall>& call, tagi_t* tags);
+    bool Authenticate(nua_handle_s* nh, const sip_s* sip);
+    void SetInService(bool inService, const std::string& reason);
+
     SipProvider* provider_;
-    const SipAccountSettings s_;
+    const SipAccountSettings account_;
     const std::string password_; // never in a log line or an error text
     const DWORD index_;
     std::string localAddress_; // where our media and contact are
     std::vector<int> codecs_;
     bool open_ = false;
     bool inService_ = true;
-    DWORD detection_ = 0;
-    std::shared_ptr<SipCall> call_; // the call holding the line
-    std::shared_ptr<SipLineAudio> audio_ = std::make_shared<SipLineAudio>();
-    std::vector<uint8_t> devConfig_;
 
     // stack
     nua_s* nua_ = nullptr;
@@ -142,15 +144,6 @@ public:
     telephony::TimerId retryTimer_ = 0; // lock held
     bool shutDown_ = false;
     std::map<nua_handle_s*, std::shared_ptr<SipCall>> byHandle_;
-
-private:
-    void OnRegister(int status, const char* phrase, const sip_s* sip);
-    void OnIncoming(nua_handle_s* nh, const sip_s* sip);
-    void OnInviteResponse(
-        const std::shared_ptr<SipCall>& call, int status, const char* phrase, const sip_s* sip);
-    void OnState(const std::shared_ptr<SipCall>& call, tagi_t* tags);
-    bool Authenticate(nua_handle_s* nh, const sip_s* sip);
-    void SetInService(bool inService, const std::string& reason);
 };
 
 class SipProvider : public telephony::Provider {

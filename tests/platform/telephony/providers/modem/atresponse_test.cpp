@@ -1,4 +1,4 @@
-#include "atresponse_p.h"
+#include "atresponse.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "g711_p.h"
+#include "g711.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Two sessions talking over loopback, as the two ends of a call.
-#include "rtpsession_p.h"
+#include "rtpsession.h"
 
 #include "eventwait.h"
 

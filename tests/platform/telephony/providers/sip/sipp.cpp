@@ -1,8 +1,8 @@
 #include "sipp.h"
 
 #include "eventwait.h"
-#include "g711_p.h"
-#include "rtppacket_p.h"
+#include "g711.h"
+#include "rtppacket.h"
 #include "unattendedprogram.h"
 
 #include <arpa/inet.h>

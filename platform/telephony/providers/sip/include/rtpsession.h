@@ -7,7 +7,7 @@
 // Threads: Bind, Start, Stop and the accessors are for the owner's thread;
 // Send and SendDigits may come from any thread. The callbacks run on the
 // media thread, never while the session holds a lock of its own.
-#include "g711_p.h"
+#include "g711.h"
 
 #include <sys/socket.h>
 
