@@ -18,28 +18,28 @@ public:
     template <class T, std::enable_if_t<std::is_integral_v<T> && std::is_signed_v<T>, int> = 0>
     TVarRec(T v)
         : kind_(Kind::Signed)
-        , i_(v)
+        , signed_(v)
     {
     }
     template <class T, std::enable_if_t<std::is_integral_v<T> && std::is_unsigned_v<T>, int> = 0>
     TVarRec(T v)
         : kind_(Kind::Unsigned)
-        , u_(v)
+        , unsigned_(v)
     {
     }
     TVarRec(double v)
         : kind_(Kind::Float)
-        , f_(v)
+        , float_(v)
     {
     }
     TVarRec(const char* s)
         : kind_(Kind::String)
-        , s_(s ? s : "")
+        , string_(s ? s : "")
     {
     }
     TVarRec(std::string s)
         : kind_(Kind::String)
-        , s_(std::move(s))
+        , string_(std::move(s))
     {
     }
 
@@ -47,14 +47,14 @@ public:
     int64_t AsSigned() const;
     uint64_t AsUnsigned() const;
     double AsFloat() const;
-    const std::string& AsString() const { return s_; }
+    const std::string& AsString() const { return string_; }
 
 private:
     Kind kind_;
-    int64_t i_ = 0;
-    uint64_t u_ = 0;
-    double f_ = 0;
-    std::string s_;
+    int64_t signed_ = 0;
+    uint64_t unsigned_ = 0;
+    double float_ = 0;
+    std::string string_;
 };
 
 using TVarRecs = std::vector<TVarRec>;

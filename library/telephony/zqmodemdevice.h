@@ -116,7 +116,7 @@ public:
     TzqCommTAPI* Owner() const { return owner_; }
 
 private:
-    bool ReadBlock();
+    bool FetchDeviceConfig();
     uint32_t Get32(size_t offset) const;
     void Put32(size_t offset, uint32_t value);
 

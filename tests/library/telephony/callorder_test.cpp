@@ -32,7 +32,7 @@ protected:
         fake->devices.emplace_back();
         fake->devices.back().waveIn = 11;
         fake->devices.back().waveOut = 21;
-        fake->devices.back().config = FakeModemBlock(0);
+        fake->devices.back().config = FakeModemConfig(0);
         line.OnFatalError = fatals.Event();
         line.SetLog(&log);
         line.EnumDevices();
