@@ -4,6 +4,7 @@
 // component handle it on the main thread, one at a time, in port order.
 #include "thread.h"
 #include "win32types.h"
+#include "zqcomm_export.h"
 
 #include <atomic>
 #include <memory>
@@ -14,8 +15,8 @@ class TCommThread;
 class TMsgThread;
 
 // The registered messages; identified when the unit is loaded.
-extern const UINT ComEventMsg;
-extern const UINT QuitComEventMsg;
+extern ZQCOMM_EXPORT const UINT ComEventMsg;
+extern ZQCOMM_EXPORT const UINT QuitComEventMsg;
 
 // What a component and the two threads of one open share. The threads free
 // themselves and the component does not wait for them, so each side reaches
@@ -43,7 +44,7 @@ struct TCommLink {
     DWORD MsgThreadId = 0; // 0 until the message thread has its queue
 };
 
-class TCommThread : public TThread {
+class ZQCOMM_EXPORT TCommThread : public TThread {
 public:
     TCommThread(TzqCustomComm* AComm, std::shared_ptr<TCommLink> ALink);
     void StopThread();
@@ -65,7 +66,7 @@ private:
     std::shared_ptr<TCommLink> link_;
 };
 
-class TMsgThread : public TThread {
+class ZQCOMM_EXPORT TMsgThread : public TThread {
 public:
     TMsgThread(TzqCustomComm* AComm, std::shared_ptr<TCommLink> ALink);
     void StopThread();

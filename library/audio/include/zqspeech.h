@@ -4,6 +4,7 @@
 // stream of the component's own format, which the wave layer then plays
 // buffer by buffer into the linked line's call or the standard output.
 #include "zqsapi.h"
+#include "zqspeech_export.h"
 #include "zqwavebase.h"
 
 #include <QStringList>
@@ -13,7 +14,7 @@
 #include <string>
 #include <vector>
 
-class TzqSpeech : public TzqCustomWave {
+class ZQSPEECH_EXPORT TzqSpeech : public TzqCustomWave {
     Q_OBJECT
     Q_PROPERTY(QStringList Text READ TextProp WRITE SetTextProp)
     Q_PROPERTY(int Channels READ Channels WRITE SetChannels)
@@ -91,4 +92,4 @@ private:
 };
 
 // Makes TzqSpeech known to form resources (also done when the library loads).
-void RegisterSpeechComponents();
+ZQSPEECH_EXPORT void RegisterSpeechComponents();

@@ -2,11 +2,12 @@
 // A light periodic timer that fires on the thread that created it. It is
 // armed exactly when Enabled is true, Interval is not 0 and OnTimer is
 // assigned; any change of these re-arms it and the period starts anew.
+#include "zqclasses_export.h"
 #include "zqcomponent.h"
 
 #include <QTimer>
 
-class TzqTimer : public QObject {
+class ZQCLASSES_EXPORT TzqTimer : public QObject {
     Q_OBJECT
 public:
     TzqTimer();

@@ -7,6 +7,7 @@
 #include "events.h"
 #include "thread.h"
 #include "win32types.h"
+#include "zqclasses_export.h"
 #include "zqdevice.h"
 #include "zqformat.h"
 #include "zqnotifylist.h"
@@ -43,7 +44,7 @@ constexpr WPARAM DBT_DEVICEARRIVAL = 0x8000;
 constexpr WPARAM DBT_DEVICEREMOVECOMPLETE = 0x8004;
 constexpr DWORD DBT_DEVTYP_PORT = 3;
 
-class TzqBaseIO : public TComponent {
+class ZQCLASSES_EXPORT TzqBaseIO : public TComponent {
     Q_OBJECT
     Q_MOC_INCLUDE("zqdataprocessor.h")
     Q_MOC_INCLUDE("zqlogfile.h")

@@ -1,12 +1,13 @@
 #pragma once
 // A device a component can open, as shown in device lists.
+#include "zqclasses_export.h"
 #include "zqcomponent.h"
 
 #include <string>
 
 class TzqBaseIO;
 
-class TzqDevice : public TPersistent {
+class ZQCLASSES_EXPORT TzqDevice : public TPersistent {
 public:
     int Index = -1;
     TzqBaseIO* Owner = nullptr;

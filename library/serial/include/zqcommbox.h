@@ -3,10 +3,11 @@
 // entry selects the device, and the list follows the component when its
 // devices or its selection change.
 #include "zqbaseio.h"
+#include "zqcommbox_export.h"
 
 #include <QComboBox>
 
-class TzqDeviceBox : public QComboBox {
+class ZQCOMMBOX_EXPORT TzqDeviceBox : public QComboBox {
     Q_OBJECT
     Q_MOC_INCLUDE("zqbaseio.h")
     Q_PROPERTY(TzqBaseIO* zqComm READ zqComm WRITE SetzqComm)

@@ -1,11 +1,12 @@
 #pragma once
 // The handlers registered with a component for medium and device notices.
+#include "zqclasses_export.h"
 #include "zqtypes.h"
 
 #include <memory>
 #include <vector>
 
-class TzqNotifyList {
+class ZQCLASSES_EXPORT TzqNotifyList {
 public:
     int Add(const TNotifyHandler& Handler);
     void Delete(int Index);

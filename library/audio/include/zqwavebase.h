@@ -7,6 +7,7 @@
 // data comes from and where recorded data goes are virtual hooks.
 #include "mmsystem.h"
 #include "zqcommtapi.h"
+#include "zqwavebase_export.h"
 #include "zqwavelock.h"
 #include "zqwavthread.h"
 
@@ -22,7 +23,7 @@
 // capacity and goes out as the number of bytes to play.
 using TWaveBufferEvent = TEvent<TObject*, void*, int&, bool&>;
 
-class TzqCustomWave : public TzqCustomTAPIProcessor {
+class ZQWAVEBASE_EXPORT TzqCustomWave : public TzqCustomTAPIProcessor {
     Q_OBJECT
 public:
     enum TWaveOption : uint8_t {

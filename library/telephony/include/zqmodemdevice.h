@@ -3,6 +3,7 @@
 // "comm/datamodem" configuration block: every read fetches the block, every
 // write stores the whole set back into it. The init string lives in the
 // modem's registry key.
+#include "zqcommtapi_export.h"
 #include "zqcommtypes.h"
 #include "zqcomponent.h"
 #include "zqtypes.h"
@@ -64,7 +65,7 @@ constexpr uint32_t MDM_SPEED_ADJUST = 0x80;
 constexpr uint32_t MDM_BLIND_DIAL = 0x200;
 } // namespace modemblock
 
-class TzqModemDevice : public QObject, public TPersistent {
+class ZQCOMMTAPI_EXPORT TzqModemDevice : public QObject, public TPersistent {
     Q_OBJECT
     Q_PROPERTY(QString InitString READ InitStringProp WRITE SetInitStringProp)
     Q_PROPERTY(int SpeakerVol READ SpeakerVolProp WRITE SetSpeakerVolProp)

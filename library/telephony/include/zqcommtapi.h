@@ -5,6 +5,7 @@
 // the modem's comm handle with the serial machinery it inherits.
 #include "registry.h"
 #include "zqcomm.h"
+#include "zqcommtapi_export.h"
 #include "zqdataprocessor.h"
 #include "zqmodemdevice.h"
 #include "zqtapi.h"
@@ -49,7 +50,7 @@ constexpr DWORD kCallStatusSize = 56;
 constexpr DWORD kDevConfigSize = 2048;
 constexpr DWORD kReplyTimeout = 7000;
 
-class TzqDeviceTAPI : public TzqDevice {
+class ZQCOMMTAPI_EXPORT TzqDeviceTAPI : public TzqDevice {
 public:
     DWORD DeviceID = 0;
     std::string LineName;
@@ -61,7 +62,7 @@ public:
     std::vector<unsigned char> DevCaps = std::vector<unsigned char>(kDevCapsSize);
 };
 
-class TzqCommTAPI : public TzqCustomComm {
+class ZQCOMMTAPI_EXPORT TzqCommTAPI : public TzqCustomComm {
     Q_OBJECT
     Q_PROPERTY(int Retries READ Retries WRITE SetRetries)
     Q_PROPERTY(int PauseOnRepeat READ PauseOnRepeat WRITE SetPauseOnRepeat)
@@ -231,10 +232,10 @@ private:
 
 // Makes the line component and its enumeration members known to form
 // resources (done when the library loads; calling again is harmless).
-void RegisterTelephonyComponents();
+ZQCOMMTAPI_EXPORT void RegisterTelephonyComponents();
 
 // A data processor whose link is a line component, published as zqCommTAPI.
-class TzqCustomTAPIProcessor : public TzqCustomDataProcessor {
+class ZQCOMMTAPI_EXPORT TzqCustomTAPIProcessor : public TzqCustomDataProcessor {
     Q_OBJECT
     Q_PROPERTY(TzqCommTAPI* zqCommTAPI READ zqCommTAPI WRITE SetzqCommTAPI)
 public:

@@ -1,12 +1,13 @@
 #pragma once
 // The log sink interface, and a concrete sink for programs and tests.
+#include "zqclasses_export.h"
 #include "zqformat.h"
 #include "zqtypes.h"
 
 #include <cstdio>
 #include <mutex>
 
-class TzqCustomLogFile : public TComponent {
+class ZQCLASSES_EXPORT TzqCustomLogFile : public TComponent {
     Q_OBJECT
 public:
     explicit TzqCustomLogFile(QObject* AOwner = nullptr);
@@ -22,7 +23,7 @@ public:
 
 // Timestamped lines with their level, to a file or to stderr. Safe to call
 // from several threads; lines above MaxLevel are dropped.
-class TzqLogFile : public TzqCustomLogFile {
+class ZQCLASSES_EXPORT TzqLogFile : public TzqCustomLogFile {
     Q_OBJECT
     Q_PROPERTY(QString FileName READ FileName WRITE SetFileName)
     Q_PROPERTY(int MaxLevel READ MaxLevel WRITE SetMaxLevel)

@@ -25,6 +25,7 @@
 // already, puts every component in the loading state, sets the properties
 // by name, resolves references once every object exists, and then runs
 // each component's Loaded step.
+#include "zqclasses_export.h"
 #include "zqcomponent.h"
 
 #include <any>
@@ -57,28 +58,29 @@ struct TFormObject {
 };
 
 // A form resource that does not parse, or names something that does not exist.
-class EReadError : public Exception {
+class ZQCLASSES_EXPORT EReadError : public Exception {
 public:
     using Exception::Exception;
 };
 
-TFormObject ParseForm(const std::string& text);
-std::string WriteFormText(const TFormObject& form);
+ZQCLASSES_EXPORT TFormObject ParseForm(const std::string& text);
+ZQCLASSES_EXPORT std::string WriteFormText(const TFormObject& form);
 
 // Classes the reader may create, by name.
 using TComponentFactory = std::function<QObject*(QObject* owner)>;
-void RegisterComponentClass(const std::string& className, TComponentFactory factory);
+ZQCLASSES_EXPORT void RegisterComponentClass(const std::string& className, TComponentFactory factory);
 
 // Enumeration members by name, for properties held as plain integers.
-void RegisterEnumMembers(const std::vector<std::pair<std::string, int>>& members);
-bool EnumMemberValue(const std::string& name, int& value);
-std::string EnumMemberName(const std::string& typePrefix, int value);
+ZQCLASSES_EXPORT void RegisterEnumMembers(const std::vector<std::pair<std::string, int>>& members);
+ZQCLASSES_EXPORT bool EnumMemberValue(const std::string& name, int& value);
+ZQCLASSES_EXPORT std::string EnumMemberName(const std::string& typePrefix, int value);
 
 // The handlers a form offers to its components' events, by name: each an
 // event value (TEvent<…>) of the type the event expects.
 using THandlerTable = std::map<std::string, std::any>;
 
 // Reads desc into root (the form): its children become root's children.
-void ReadForm(QObject* root, const TFormObject& desc, const THandlerTable& handlers);
+ZQCLASSES_EXPORT void ReadForm(QObject* root, const TFormObject& desc, const THandlerTable& handlers);
 // Describes root and its components with every published property.
-TFormObject WriteForm(QObject* root, const std::string& className, const THandlerTable& handlers);
+ZQCLASSES_EXPORT TFormObject WriteForm(
+    QObject* root, const std::string& className, const THandlerTable& handlers);

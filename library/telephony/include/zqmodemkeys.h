@@ -2,6 +2,7 @@
 // Where an installed modem keeps its driver settings: the registry key,
 // below HKEY_LOCAL_MACHINE, of the modem with a given friendly name. The
 // modems are listed once per process, at the first lookup that finds any.
+#include "zqmodemkeys_export.h"
 #include <string>
 #include <vector>
 
@@ -17,14 +18,14 @@ struct TModemKey {
 // The driver key of the modem called Name (letter case ignored; the first
 // modem listed wins), or the empty string. Lists the modems first while the
 // list is empty.
-std::string FindModemKey(const std::string& Name);
+ZQMODEMKEYS_EXPORT std::string FindModemKey(const std::string& Name);
 
 // Adds the modems found in the hardware enumeration tree below
 // HKEY_LOCAL_MACHINE\Path (the listing of systems outside the NT family).
-void ScanModemKeys(const std::string& Path);
+ZQMODEMKEYS_EXPORT void ScanModemKeys(const std::string& Path);
 
 // The process-wide list of modems, in the order they were found.
-std::vector<TModemKey> ModemKeys();
+ZQMODEMKEYS_EXPORT std::vector<TModemKey> ModemKeys();
 
 // Forgets the list, so the next lookup lists the modems again.
-void ResetModemKeys();
+ZQMODEMKEYS_EXPORT void ResetModemKeys();

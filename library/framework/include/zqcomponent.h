@@ -10,6 +10,7 @@
 // - Published properties are Q_PROPERTYs, settable by name; a form resource
 //   sets them while the component is in the loading state and then calls
 //   Loaded.
+#include "zqclasses_export.h"
 #include "zqevent.h"
 
 #include <QObject>
@@ -26,13 +27,13 @@ using TObject = QObject;
 using TNotifyEvent = TEvent<TObject*>;
 
 // The general exception of the library; its message is what the user sees.
-class Exception : public std::runtime_error {
+class ZQCLASSES_EXPORT Exception : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
 // Calling an operation a class does not implement.
-class EAbstractError : public Exception {
+class ZQCLASSES_EXPORT EAbstractError : public Exception {
 public:
     EAbstractError()
         : Exception("Abstract Error")
@@ -41,12 +42,12 @@ public:
 };
 
 // Assigning a persistent object from one it cannot take values from.
-class EConvertErrorAssign : public Exception {
+class ZQCLASSES_EXPORT EConvertErrorAssign : public Exception {
 public:
     using Exception::Exception;
 };
 
-class TPersistent {
+class ZQCLASSES_EXPORT TPersistent {
 public:
     virtual ~TPersistent();
     // Copies the values of Source; the base raises the framework's
@@ -60,14 +61,14 @@ protected:
 
 // A list of strings with an object attached to each, filled by components
 // for device lists.
-class TStrings {
+class ZQCLASSES_EXPORT TStrings {
 public:
     virtual ~TStrings();
     virtual void Clear() = 0;
     virtual int AddObject(const std::string& S, TPersistent* Object) = 0;
 };
 
-class TStringList : public TStrings {
+class ZQCLASSES_EXPORT TStringList : public TStrings {
 public:
     void Clear() override { items_.clear(); }
     int AddObject(const std::string& S, TPersistent* Object) override;
@@ -90,7 +91,7 @@ enum TComponentStateFlag : unsigned {
     csDesigning = 0x10,
 };
 
-class TComponent : public QObject {
+class ZQCLASSES_EXPORT TComponent : public QObject {
     Q_OBJECT
 public:
     explicit TComponent(QObject* AOwner = nullptr);

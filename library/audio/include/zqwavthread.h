@@ -10,6 +10,7 @@
 #include "mmsystem.h"
 #include "thread.h"
 #include "zqevent.h"
+#include "zqwavebase_export.h"
 
 #include <condition_variable>
 #include <memory>
@@ -18,7 +19,7 @@
 // (Header) — a completed header, as the device returned it.
 using TWaveHeaderEvent = TEvent<WAVEHDR*>;
 
-class TWavLink {
+class ZQWAVEBASE_EXPORT TWavLink {
 public:
     void SetCallback(const TWaveHeaderEvent& Callback);
     void ClearCallback() { SetCallback(nullptr); }
@@ -54,7 +55,7 @@ private:
     std::atomic<bool> notifying_ { false };
 };
 
-class TWavThread : public TThread {
+class ZQWAVEBASE_EXPORT TWavThread : public TThread {
 public:
     // Created suspended and self-freeing; OnDone runs on the main thread
     // when the thread has ended (the component's after-event).

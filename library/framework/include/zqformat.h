@@ -4,6 +4,7 @@
 // precision ("%2X" is two hexadecimal digits, space-filled). Negative values
 // under %u and %x show as their 32-bit two's complement, as the log lines
 // of the library expect for TAPI results.
+#include "zqclasses_export.h"
 #include <cstdint>
 #include <initializer_list>
 #include <stdexcept>
@@ -11,7 +12,7 @@
 #include <type_traits>
 #include <vector>
 
-class TVarRec {
+class ZQCLASSES_EXPORT TVarRec {
 public:
     enum class Kind { Signed, Unsigned, Float, String };
 
@@ -60,9 +61,9 @@ private:
 using TVarRecs = std::vector<TVarRec>;
 
 // Raised for a format that does not match its arguments.
-class EConvertError : public std::runtime_error {
+class ZQCLASSES_EXPORT EConvertError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
-std::string Format(const std::string& fmt, const TVarRecs& args);
+ZQCLASSES_EXPORT std::string Format(const std::string& fmt, const TVarRecs& args);

@@ -2,6 +2,7 @@
 // The terminal hook: sits in front of an edit's own key handling, so typed
 // characters can be sent (and consumed) before the edit shows them, and
 // shows received text the way a terminal does.
+#include "zqclasses_export.h"
 #include <QObject>
 #include <QWidget>
 
@@ -9,7 +10,7 @@
 
 class TzqBaseIO;
 
-class TerminalHook : public QObject {
+class ZQCLASSES_EXPORT TerminalHook : public QObject {
     Q_OBJECT
 public:
     TerminalHook(TzqBaseIO* io, QWidget* edit);
@@ -24,6 +25,6 @@ private:
 };
 
 // One character message to the edit: control characters act as keys.
-void SendCharToEdit(QWidget* edit, unsigned char ch);
+ZQCLASSES_EXPORT void SendCharToEdit(QWidget* edit, unsigned char ch);
 // Inserts text at the caret of the edit, replacing any selection.
-void ReplaceSelection(QWidget* edit, const std::string& text);
+ZQCLASSES_EXPORT void ReplaceSelection(QWidget* edit, const std::string& text);

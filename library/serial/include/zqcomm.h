@@ -7,6 +7,7 @@
 // the handle through CreateHandle.
 #include "commapi.h"
 #include "zqbaseio.h"
+#include "zqcomm_export.h"
 #include "zqcommthreads.h"
 #include "zqcommtypes.h"
 
@@ -16,7 +17,7 @@
 #include <mutex>
 #include <string>
 
-class TzqCustomComm : public TzqBaseIO {
+class ZQCOMM_EXPORT TzqCustomComm : public TzqBaseIO {
     Q_OBJECT
     Q_PROPERTY(int TraceStates READ TraceStatesBits WRITE SetTraceStatesBits)
     Q_PROPERTY(int BufferInSize READ BufferInSize WRITE SetBufferInSizeProp)

@@ -4,6 +4,7 @@
 // chained to a next processor, sending through the component with a hook
 // that may take a send over, and owning a one-shot timer for the
 // transmit-empty hook.
+#include "zqclasses_export.h"
 #include "zqformat.h"
 #include "zqtimer.h"
 #include "zqtypes.h"
@@ -13,7 +14,7 @@ class TzqCustomLogFile;
 // (Sender, Buffer, Count, IsText, var Handled)
 using TDataSendEvent = TEvent<TObject*, const void*, int, bool, bool&>;
 
-class TzqCustomDataProcessor : public TComponent {
+class ZQCLASSES_EXPORT TzqCustomDataProcessor : public TComponent {
     Q_OBJECT
     Q_MOC_INCLUDE("zqlogfile.h")
     Q_PROPERTY(TzqCustomLogFile* Log READ Log WRITE SetLog)
