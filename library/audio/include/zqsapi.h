@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-namespace zqsapi {
+namespace zq::audio {
 
 using sapi::HRESULT;
 using sapi::IEnumSpObjectTokens;
@@ -30,4 +30,4 @@ HRESULT GetTokenCategory(const std::u16string& CategoryId, std::shared_ptr<SpObj
 HRESULT EnumTokens(const std::u16string& CategoryId, const char16_t* RequiredAttributes,
     const char16_t* OptionalAttributes, std::shared_ptr<IEnumSpObjectTokens>& Enum);
 
-} // namespace zqsapi
+} // namespace zq::audio
