@@ -37,13 +37,13 @@ QString Readable(QString s)
     return s;
 }
 
-void Out(const QString& s)
+void PrintLine(const QString& s)
 {
     std::fprintf(stdout, "%s\n", Readable(s).toLocal8Bit().constData());
     std::fflush(stdout);
 }
 
-void Err(const QString& s)
+void PrintError(const QString& s)
 {
     std::fprintf(stderr, "speechdemo: %s\n", Readable(s).toLocal8Bit().constData());
 }
@@ -100,7 +100,7 @@ struct Interruption {
 
 // One side of a headless run: a window that is never shown, whose log
 // entries and line events are watched. Everything runs on the main thread.
-class Side {
+class HeadlessWindow {
 public:
     QString label;
     std::unique_ptr<TForm1> form;
@@ -110,7 +110,7 @@ public:
     // Called after every change of the flags above.
     std::function<void()> changed;
 
-    Side(const QString& name, const HeadlessOptions& o, TFormUse use = TFormUse::Window)
+    HeadlessWindow(const QString& name, const HeadlessOptions& o, TFormUse use = TFormUse::Window)
         : label(name)
         , form(std::make_unique<TForm1>(nullptr, use))
     {
@@ -118,9 +118,9 @@ public:
         TzqCommTAPI* line = form->zqCommTAPI1;
         // One call or one wait per run.
         line->SetRetries(0);
-        line->OnLineDoingConnection = TNotifyEvent(this, &Side::Proceeding);
-        line->OnCallState = TOnLineCallState(this, &Side::CallState);
-        line->OnDTMF = TOnDTMFEvent(this, &Side::Digit);
+        line->OnLineDoingConnection = TNotifyEvent(this, &HeadlessWindow::Proceeding);
+        line->OnCallState = TOnLineCallState(this, &HeadlessWindow::CallState);
+        line->OnDTMF = TOnDTMFEvent(this, &HeadlessWindow::Digit);
         if (o.verbose) {
             auto* log = new TzqLogFile(form.get());
             line->SetLog(log);
@@ -128,7 +128,7 @@ public:
         }
     }
 
-    void Say(const QString& s) { Out(label.isEmpty() ? s : "[" + label + "] " + s); }
+    void Say(const QString& s) { PrintLine(label.isEmpty() ? s : "[" + label + "] " + s); }
 
     void Fail(const QString& why)
     {
@@ -311,12 +311,13 @@ private:
 // arrives or time runs out. Nothing is looked at but when something
 // happened, so a program that waits for a call sleeps. done() runs from the
 // event loop, never inside a component's event, so it may act on the line.
-Interruption RunUntil(const std::vector<Side*>& sides, const std::function<bool()>& done, int timeoutSeconds)
+Interruption RunUntil(
+    const std::vector<HeadlessWindow*>& sides, const std::function<bool()>& done, int timeoutSeconds)
 {
     QEventLoop loop;
     bool checkQueued = false;
     auto failed = [&] {
-        for (Side* s : sides)
+        for (HeadlessWindow* s : sides)
             if (!s->failure.isEmpty())
                 return true;
         return false;
@@ -326,7 +327,7 @@ Interruption RunUntil(const std::vector<Side*>& sides, const std::function<bool(
         if (failed() || done())
             loop.quit();
     };
-    for (Side* s : sides)
+    for (HeadlessWindow* s : sides)
         s->changed = [&] {
             if (!checkQueued) {
                 checkQueued = true;
@@ -346,11 +347,11 @@ Interruption RunUntil(const std::vector<Side*>& sides, const std::function<bool(
     if (!g_signal && !failed() && !done())
         loop.exec();
     g_onSignal = nullptr;
-    for (Side* s : sides)
+    for (HeadlessWindow* s : sides)
         s->changed = nullptr;
     Interruption result;
     result.signal = g_signal;
-    for (Side* s : sides)
+    for (HeadlessWindow* s : sides)
         if (!s->failure.isEmpty() && result.failure.isEmpty())
             result.failure = s->failure;
     if (result.failure.isEmpty() && !result.signal && timedOut && !done())
@@ -365,7 +366,7 @@ QString SignalName(int number)
 
 int Fail(const QString& why)
 {
-    Err(why);
+    PrintError(why);
     return 1;
 }
 
@@ -373,14 +374,14 @@ int Fail(const QString& why)
 int Finish(const Interruption& end)
 {
     if (end.signal) {
-        Err("stopped by " + SignalName(end.signal));
+        PrintError("stopped by " + SignalName(end.signal));
         return 128 + end.signal;
     }
     return end.failure.isEmpty() ? 0 : Fail(end.failure);
 }
 
 // Completes a recording and says where it is, whatever ended the call.
-void FinishRecording(Side& s, const QString& path, Interruption& end, const QString& summary)
+void FinishRecording(HeadlessWindow& s, const QString& path, Interruption& end, const QString& summary)
 {
     s.recorder->StopRecord();
     QString error;
@@ -389,32 +390,32 @@ void FinishRecording(Side& s, const QString& path, Interruption& end, const QStr
             end.failure = "cannot write " + path + ": " + error;
         return;
     }
-    Out(summary.arg(Seconds(s.recorder->Seconds()), QFileInfo(path).absoluteFilePath()));
+    PrintLine(summary.arg(Seconds(s.recorder->Seconds()), QFileInfo(path).absoluteFilePath()));
 }
 
 int ListDevices()
 {
-    Side s({}, HeadlessOptions {});
+    HeadlessWindow s({}, HeadlessOptions {});
     TzqCommTAPI* line = s.form->zqCommTAPI1;
     line->EnumDevices();
-    Out("Line devices:");
+    PrintLine("Line devices:");
     for (int i = 0; i < line->DeviceCount(); ++i) {
         auto* d = static_cast<TzqDeviceTAPI*>(line->GetDevice(i));
-        Out(QString("  %1: %2 (port %3, wave in %4, wave out %5)")
-                .arg(i)
-                .arg(QString::fromStdString(d->Name), QString::fromStdString(d->PortName))
-                .arg(d->WaveInID)
-                .arg(d->WaveOutID));
+        PrintLine(QString("  %1: %2 (port %3, wave in %4, wave out %5)")
+                      .arg(i)
+                      .arg(QString::fromStdString(d->Name), QString::fromStdString(d->PortName))
+                      .arg(d->WaveInID)
+                      .arg(d->WaveOutID));
     }
-    Out("Voices:");
+    PrintLine("Voices:");
     for (int i = 0; i < s.form->cbVoices->count(); ++i)
-        Out(QString("  %1: %2").arg(i).arg(s.form->cbVoices->itemText(i)));
+        PrintLine(QString("  %1: %2").arg(i).arg(s.form->cbVoices->itemText(i)));
     return 0;
 }
 
 int Speak(const HeadlessOptions& o)
 {
-    Side s({}, o, TFormUse::SpeakingOnly);
+    HeadlessWindow s({}, o, TFormUse::SpeakingOnly);
     QString error;
     if (!s.SelectVoice(o.voice, error))
         return Fail(error);
@@ -440,14 +441,14 @@ int Speak(const HeadlessOptions& o)
         if (!written.isEmpty())
             end.failure = "cannot write " + o.wav + ": " + written;
         else if (end.failure.isEmpty() && !end.signal)
-            Out("Wrote " + QFileInfo(o.wav).absoluteFilePath());
+            PrintLine("Wrote " + QFileInfo(o.wav).absoluteFilePath());
     }
     return Finish(end);
 }
 
 int Call(const HeadlessOptions& o)
 {
-    Side s({}, o);
+    HeadlessWindow s({}, o);
     QString error;
     if (!s.SelectDevice(o.device, kCallDeviceIndex, error) || !s.SelectVoice(o.voice, error))
         return Fail(error);
@@ -464,7 +465,7 @@ int Call(const HeadlessOptions& o)
 
 int Wait(const HeadlessOptions& o)
 {
-    Side s({}, o);
+    HeadlessWindow s({}, o);
     QString error;
     if (!s.SelectDevice(o.device, kWaitDeviceIndex, error) || !s.SelectVoice(o.voice, error))
         return Fail(error);
@@ -511,7 +512,7 @@ int Demo(const HeadlessOptions& o)
     QString path = o.record, error;
     if (path.isEmpty() && !NewDemoFile(path, error))
         return Fail(error);
-    Side answer("line 2", o), caller("line 1", o);
+    HeadlessWindow answer("line 2", o), caller("line 1", o);
     if (!answer.SelectDevice({}, 1, error) || !caller.SelectDevice({}, 0, error)
         || !caller.SelectVoice(o.voice, error))
         return Fail(error);

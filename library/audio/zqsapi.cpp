@@ -2,7 +2,7 @@
 
 #include <new>
 
-namespace zqsapi {
+namespace zq::audio {
 
 HRESULT GetTokenCategory(
     const std::u16string& CategoryId, std::shared_ptr<SpObjectTokenCategory>& Category, bool CreateIfNotExist)
@@ -25,4 +25,4 @@ HRESULT EnumTokens(const std::u16string& CategoryId, const char16_t* RequiredAtt
     return result;
 }
 
-} // namespace zqsapi
+} // namespace zq::audio

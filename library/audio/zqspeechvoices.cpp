@@ -8,7 +8,7 @@ void TzqSpeech::LoadVoices()
 {
     voices_.Clear();
     tokens_.reset();
-    if (zqsapi::EnumTokens(zqsapi::VoicesCategory, nullptr, nullptr, tokens_) != zq::speech::S_OK) {
+    if (zq::audio::EnumTokens(zq::audio::VoicesCategory, nullptr, nullptr, tokens_) != zq::speech::S_OK) {
         tokens_.reset();
         return;
     }

@@ -7,9 +7,9 @@ int64_t TVarRec::AsSigned() const
 {
     switch (kind_) {
     case Kind::Signed:
-        return i_;
+        return signed_;
     case Kind::Unsigned:
-        return static_cast<int64_t>(u_);
+        return static_cast<int64_t>(unsigned_);
     default:
         throw EConvertError("Format: argument is not an integer");
     }
@@ -19,12 +19,12 @@ uint64_t TVarRec::AsUnsigned() const
 {
     switch (kind_) {
     case Kind::Unsigned:
-        return u_;
+        return unsigned_;
     case Kind::Signed:
         // A negative 32-bit value shows as its unsigned 32-bit pattern.
-        if (i_ < 0 && i_ >= INT32_MIN)
-            return static_cast<uint32_t>(static_cast<int32_t>(i_));
-        return static_cast<uint64_t>(i_);
+        if (signed_ < 0 && signed_ >= INT32_MIN)
+            return static_cast<uint32_t>(static_cast<int32_t>(signed_));
+        return static_cast<uint64_t>(signed_);
     default:
         throw EConvertError("Format: argument is not an integer");
     }
@@ -34,11 +34,11 @@ double TVarRec::AsFloat() const
 {
     switch (kind_) {
     case Kind::Float:
-        return f_;
+        return float_;
     case Kind::Signed:
-        return static_cast<double>(i_);
+        return static_cast<double>(signed_);
     case Kind::Unsigned:
-        return static_cast<double>(u_);
+        return static_cast<double>(unsigned_);
     default:
         throw EConvertError("Format: argument is not a number");
     }

@@ -14,23 +14,23 @@ constexpr const char* kDeviceClass = "comm/datamodem";
 // One index byte followed by a VARSTRING of 2048 bytes. The VARSTRING is
 // kept apart, where its fields are aligned, and joined to the index byte
 // only as the record's bytes.
-struct WorkingBlock {
+struct DevConfigRecord {
     unsigned char index = 0;
     std::vector<unsigned char> var = std::vector<unsigned char>(kDevConfigSize);
-    WorkingBlock()
+    DevConfigRecord()
     {
         Var()->dwTotalSize = kDevConfigSize;
         Var()->dwStringFormat = STRINGFORMAT_BINARY;
     }
     VARSTRING* Var() { return reinterpret_cast<VARSTRING*>(var.data()); }
-    std::vector<unsigned char> Record(DWORD size) const
+    std::vector<unsigned char> ToBytes(DWORD size) const
     {
         std::vector<unsigned char> r(size + 1);
         r[0] = index;
         std::memcpy(r.data() + 1, var.data(), std::min<size_t>(size, var.size()));
         return r;
     }
-    void SetRecord(const std::vector<unsigned char>& r, DWORD size)
+    void FromBytes(const std::vector<unsigned char>& r, DWORD size)
     {
         index = r[0];
         std::memcpy(var.data(), r.data() + 1, std::min<size_t>(size - 1, var.size()));
@@ -74,14 +74,14 @@ void TzqCommTAPI::SaveConfig(HKEY RootKey, const std::string& Key, const std::st
         ReportTAPIError(8, "Save config Error Device");
         return;
     }
-    WorkingBlock w;
+    DevConfigRecord w;
     LONG r = lineGetDevConfig(static_cast<DWORD>(CurrentDeviceID()), w.Var(), kDeviceClass);
     if (r < 0) {
         LastResult = r;
         ReportTAPIError(9, "Save config Error Device");
         return;
     }
-    // A configuration that did not fit the working block would be saved
+    // A configuration that did not fit the record would be saved
     // cut short: refuse it instead.
     const DWORD needed = w.Var()->dwNeededSize;
     if (needed > kDevConfigSize || w.Var()->dwStringSize > kDevConfigSize - kHeaderSize) {
@@ -91,7 +91,7 @@ void TzqCommTAPI::SaveConfig(HKEY RootKey, const std::string& Key, const std::st
         return;
     }
     w.index = static_cast<unsigned char>(deviceIndex_ & 0xFF);
-    const std::vector<unsigned char> record = w.Record(needed);
+    const std::vector<unsigned char> record = w.ToBytes(needed);
     LONG stored = static_cast<LONG>(ERROR_ACCESS_DENIED);
     {
         RegKey key(RootKey, Key);
@@ -127,7 +127,7 @@ void TzqCommTAPI::LoadConfig(
     if (RegQueryValueEx(key.get(), ValueName.c_str(), nullptr, &type, nullptr, &storedSize) != ERROR_SUCCESS)
         return; // no record: nothing to load
 
-    WorkingBlock w;
+    DevConfigRecord w;
     LONG r = lineGetDevConfig(static_cast<DWORD>(CurrentDeviceID()), w.Var(), kDeviceClass);
     if (r < 0) {
         LastResult = r;
@@ -151,7 +151,7 @@ void TzqCommTAPI::LoadConfig(
             6, "Load config Error Device: the record \"" + ValueName + "\" is shorter than its header says");
         return;
     }
-    w.SetRecord(record, size);
+    w.FromBytes(record, size);
     const VARSTRING* stored = w.Var();
     if (stored->dwStringSize > size - 1 - kHeaderSize) {
         ReportTAPIError(

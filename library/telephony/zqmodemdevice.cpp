@@ -72,7 +72,7 @@ void TzqModemDevice::Put32(size_t offset, uint32_t value)
 
 // Fetches the device's block into the buffer. A block that does not fit the
 // buffer counts as a failed read, so nothing past the buffer is ever used.
-bool TzqModemDevice::ReadBlock()
+bool TzqModemDevice::FetchDeviceConfig()
 {
     Put32(kTotalSize, kBufferSize);
     Put32(kStringFormat, STRINGFORMAT_BINARY);
@@ -87,7 +87,7 @@ void TzqModemDevice::Refresh()
 {
     if (deviceID_ < 0 || owner_->LineAppHandle == 0)
         return;
-    if (!ReadBlock())
+    if (!FetchDeviceConfig())
         return;
     const size_t b = kHeader;
     if (Get32(kStringSize) < kEnd || Get32(b + kProviderSubType) != PST_MODEM)
@@ -124,7 +124,7 @@ void TzqModemDevice::Apply()
 {
     if (deviceID_ < 0 || owner_->LineAppHandle == 0)
         return;
-    if (!ReadBlock())
+    if (!FetchDeviceConfig())
         return;
     const size_t b = kHeader;
     const uint32_t size = Get32(kStringSize);

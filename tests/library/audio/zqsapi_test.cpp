@@ -7,25 +7,25 @@ using namespace zq::speech;
 
 TEST(ZqSapi, VoicesCategoryIsTheSpeechPlatformsVoiceKey)
 {
-    EXPECT_EQ(zqsapi::VoicesCategory, u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Speech\\Voices");
-    EXPECT_EQ(zqsapi::VoicesCategory.size(), 51u);
+    EXPECT_EQ(zq::audio::VoicesCategory, u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Speech\\Voices");
+    EXPECT_EQ(zq::audio::VoicesCategory.size(), 51u);
 }
 
 TEST(ZqSapi, GetTokenCategoryReturnsTheResultOfSettingTheId)
 {
     std::shared_ptr<SpObjectTokenCategory> category;
-    EXPECT_EQ(zqsapi::GetTokenCategory(zqsapi::VoicesCategory, category, false), S_OK);
+    EXPECT_EQ(zq::audio::GetTokenCategory(zq::audio::VoicesCategory, category, false), S_OK);
     ASSERT_TRUE(category);
     std::u16string id;
     EXPECT_EQ(category->GetId(id), S_OK);
-    EXPECT_EQ(id, zqsapi::VoicesCategory);
+    EXPECT_EQ(id, zq::audio::VoicesCategory);
 
     const std::u16string unknown = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Nowhere";
-    EXPECT_EQ(zqsapi::GetTokenCategory(unknown, category, false), SPERR_NOT_FOUND);
-    EXPECT_EQ(zqsapi::GetTokenCategory(unknown, category, true), S_OK);
+    EXPECT_EQ(zq::audio::GetTokenCategory(unknown, category, false), SPERR_NOT_FOUND);
+    EXPECT_EQ(zq::audio::GetTokenCategory(unknown, category, true), S_OK);
 
     std::shared_ptr<IEnumSpObjectTokens> tokens;
-    EXPECT_EQ(zqsapi::EnumTokens(unknown, nullptr, nullptr, tokens), SPERR_NOT_FOUND);
+    EXPECT_EQ(zq::audio::EnumTokens(unknown, nullptr, nullptr, tokens), SPERR_NOT_FOUND);
     EXPECT_FALSE(tokens);
 }
 
@@ -34,7 +34,7 @@ TEST(ZqSapi, GetTokenCategoryReturnsTheResultOfSettingTheId)
 TEST(ZqSapi, VoiceListAndRenderingAsTheSpeechComponentUsesThem)
 {
     std::shared_ptr<IEnumSpObjectTokens> enumerator;
-    ASSERT_EQ(zqsapi::EnumTokens(zqsapi::VoicesCategory, nullptr, nullptr, enumerator), 0);
+    ASSERT_EQ(zq::audio::EnumTokens(zq::audio::VoicesCategory, nullptr, nullptr, enumerator), 0);
     uint32_t count = 0;
     ASSERT_EQ(enumerator->GetCount(&count), 0);
     std::vector<std::string> voices;

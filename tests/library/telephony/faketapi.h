@@ -77,7 +77,7 @@ inline void FakePost(FakeTapi* s, FakeMessage m)
 
 // A modem block of the given size with provider subtype 6 and the given
 // preferred options.
-inline std::vector<unsigned char> FakeModemBlock(DWORD preferredOptions, size_t size = 120)
+inline std::vector<unsigned char> FakeModemConfig(DWORD preferredOptions, size_t size = 120)
 {
     std::vector<unsigned char> b(size);
     auto put = [&](size_t at, DWORD v) {

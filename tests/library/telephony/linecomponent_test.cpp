@@ -196,7 +196,7 @@ TEST_F(ModemSettings, WithoutADeviceOnlyTheCacheChanges)
 TEST_F(ModemSettings, ReadingTheBlock)
 {
     auto& cfg = fake->devices[0].config;
-    cfg = FakeModemBlock(MDM_FLOWCONTROL_HARD | MDM_FLOWCONTROL_SOFT | MDM_ERROR_CONTROL | MDM_BLIND_DIAL);
+    cfg = FakeModemConfig(MDM_FLOWCONTROL_HARD | MDM_FLOWCONTROL_SOFT | MDM_ERROR_CONTROL | MDM_BLIND_DIAL);
     auto put = [&](size_t at, uint32_t v) { std::memcpy(cfg.data() + at, &v, 4); };
     put(kInactivityTimeout, 33);
     put(kCallSetupFailTimer, 44);
@@ -223,7 +223,7 @@ TEST_F(ModemSettings, ReadingTheBlock)
 
 TEST_F(ModemSettings, WritingTheBlock)
 {
-    fake->devices[0].config = FakeModemBlock(0x2B7 | 0x1000);
+    fake->devices[0].config = FakeModemConfig(0x2B7 | 0x1000);
     modem()->SetFlow(spHardware);
     EXPECT_EQ(ConfigAt(0, kDcbFlags) & 0x3304, 0x2004u);
     modem()->SetOptions(ModemOption(moWaitTone) | ModemOption(moCompression) | ModemOption(moPostTerminal));
@@ -250,7 +250,7 @@ TEST_F(ModemSettings, AFailedReadCancelsTheWrite)
     EXPECT_EQ(fake->devices[0].setConfigCalls, 0);
     // A block that is not a modem's goes back unchanged.
     fake->devices[0].getConfigFails = false;
-    fake->devices[0].config = FakeModemBlock(0);
+    fake->devices[0].config = FakeModemConfig(0);
     fake->devices[0].config[48] = 5;
     const auto before = fake->devices[0].config;
     modem()->SetSpeakerVol(svHigh);
@@ -297,8 +297,8 @@ protected:
     void SetUp() override
     {
         LineComponent::SetUp();
-        AddDevice("A").config = FakeModemBlock(0x20, 110);
-        AddDevice("B").config = FakeModemBlock(0x10, 110);
+        AddDevice("A").config = FakeModemConfig(0x20, 110);
+        AddDevice("B").config = FakeModemConfig(0x10, 110);
         line.EnumDevices();
     }
     const std::string key = "Software\\zqtest\\records";
@@ -317,7 +317,7 @@ TEST_F(ConfigRecords, SaveAndLoadKeepingTheIndex)
 
 TEST_F(ConfigRecords, LoadingWithoutKeepIndexSelectsTheSavedPositionClamped)
 {
-    AddDevice("C").config = FakeModemBlock(0x200, 110);
+    AddDevice("C").config = FakeModemConfig(0x200, 110);
     line.EnumDevices();
     line.SetDeviceIndex(2);
     line.SaveConfig(HKEY_CURRENT_USER, key, "third");
@@ -326,7 +326,7 @@ TEST_F(ConfigRecords, LoadingWithoutKeepIndexSelectsTheSavedPositionClamped)
     line.SetDeviceIndex(0);
     line.LoadConfig(HKEY_CURRENT_USER, key, "third", false);
     EXPECT_EQ(line.GetDeviceIndex(), 1);
-    EXPECT_EQ(fake->devices[1].config, FakeModemBlock(0x200, 110));
+    EXPECT_EQ(fake->devices[1].config, FakeModemConfig(0x200, 110));
 }
 
 TEST_F(ConfigRecords, MissingValuesAndDevices)

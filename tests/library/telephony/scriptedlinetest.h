@@ -34,7 +34,7 @@ protected:
         d.port = "P" + name;
         d.waveIn = 10 + static_cast<DWORD>(fake->devices.size());
         d.waveOut = 20 + static_cast<DWORD>(fake->devices.size());
-        d.config = FakeModemBlock(0);
+        d.config = FakeModemConfig(0);
         return d;
     }
 
