@@ -15,6 +15,7 @@
 #include "wavedevices.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -51,16 +52,25 @@ public:
         reader_.join();
         close(fd_);
     }
-    // When the sample equal to `last` after a run of `tail` arrived.
-    bool Arrival(const std::vector<int16_t>& tail, Clock::time_point* when)
+    // When the last loud sample after `from` arrived, once a stretch of
+    // `quiet` silent samples has followed it. Servers that resample (PipeWire
+    // runs its graph at 48 kHz) alter every sample, so the end is found by
+    // level, not by value.
+    bool EndArrival(size_t from, size_t quiet, Clock::time_point* when)
     {
+        constexpr int kLoud = 200;
         std::lock_guard lock(mutex_);
-        auto it = std::search(samples_.begin(), samples_.end(), tail.begin(), tail.end());
-        if (it == samples_.end())
+        size_t last = SIZE_MAX;
+        for (size_t i = from; i < samples_.size(); ++i) {
+            if (std::abs(samples_[i]) > kLoud)
+                last = i;
+            else if (last != SIZE_MAX && i - last >= quiet)
+                break;
+        }
+        if (last == SIZE_MAX || samples_.size() - last <= quiet)
             return false;
-        size_t end = size_t(it - samples_.begin()) + tail.size();
         for (const auto& [count, time] : chunks_) {
-            if (count >= end) {
+            if (count > last) {
                 *when = time;
                 return true;
             }
@@ -152,6 +162,7 @@ int main(int argc, char** argv)
             sound[i] = int16_t(1 + (x >> 16) % 20000);
         }
         WAVEFORMATEX f { WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0 };
+        size_t from = monitor.Size();
         HWAVEOUT h = nullptr;
         if (MMRESULT r = waveOutOpen(&h, 0, &f, GetCurrentThreadId(), 0, CALLBACK_THREAD)) {
             std::fprintf(stderr, "wave_output_end: waveOutOpen failed (%u)\n", r);
@@ -173,12 +184,13 @@ int main(int argc, char** argv)
                 completed = Clock::now();
         }
         waveOutClose(h);
-        std::vector<int16_t> tail(sound.end() - 16, sound.end());
+        // Half a second of silence after the sound marks its end.
         Clock::time_point heard;
+        bool arrived = false;
         auto until = Clock::now() + std::chrono::seconds(10);
-        while (!monitor.Arrival(tail, &heard) && Clock::now() < until)
+        while (!(arrived = monitor.EndArrival(from, 4000, &heard)) && Clock::now() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        if (done < 4 || !monitor.Arrival(tail, &heard)) {
+        if (done < 4 || !arrived) {
             std::printf(
                 "run %d: %s\n", run + 1, done < 4 ? "no completion" : "the end never reached the sink");
             continue;
