@@ -15,9 +15,9 @@
 #include "wavedevices.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
