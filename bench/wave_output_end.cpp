@@ -119,6 +119,76 @@ double Ms(Clock::duration d)
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
+// Seconds from the first loud sample to the last.
+double LoudSpan(const std::vector<int16_t>& samples, uint32_t rate)
+{
+    auto loud = [](int16_t v) { return std::abs(v) > 200; };
+    auto first = std::find_if(samples.begin(), samples.end(), loud);
+    if (first == samples.end())
+        return 0;
+    auto last = std::find_if(samples.rbegin(), samples.rend(), loud).base();
+    return double(last - first) / rate;
+}
+
+// Records 6 s from device 0 (the sink's monitor: the null sink is the only
+// source on a private daemon, and the default one in pipewire-check.sh)
+// while 2 s of sound play on device 0, and says how much of it came back.
+bool RecordWhilePlaying()
+{
+    WAVEFORMATEX f { WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0 };
+    HWAVEIN in = nullptr;
+    if (MMRESULT r = waveInOpen(&in, 0, &f, GetCurrentThreadId(), 0, CALLBACK_THREAD)) {
+        std::printf("recording from device 0: waveInOpen failed (%u)\n", r);
+        return false;
+    }
+    std::vector<std::vector<int16_t>> blocks(12, std::vector<int16_t>(4000));
+    std::vector<WAVEHDR> inHeaders(blocks.size());
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        inHeaders[i] = {};
+        inHeaders[i].lpData = reinterpret_cast<LPSTR>(blocks[i].data());
+        inHeaders[i].dwBufferLength = DWORD(blocks[i].size() * 2);
+        waveInPrepareHeader(in, &inHeaders[i], sizeof(WAVEHDR));
+        waveInAddBuffer(in, &inHeaders[i], sizeof(WAVEHDR));
+    }
+    waveInStart(in);
+    std::vector<int16_t> sound(3200 + 16000, 0);
+    uint32_t x = 12345;
+    for (size_t i = 3200; i < sound.size(); ++i) {
+        x = x * 1103515245u + 12345u;
+        sound[i] = int16_t(1000 + (x >> 16) % 20000);
+    }
+    HWAVEOUT out = nullptr;
+    WAVEHDR outHeader {};
+    if (waveOutOpen(&out, 0, &f, GetCurrentThreadId(), 0, CALLBACK_THREAD) == MMSYSERR_NOERROR) {
+        outHeader.lpData = reinterpret_cast<LPSTR>(sound.data());
+        outHeader.dwBufferLength = DWORD(sound.size() * 2);
+        waveOutPrepareHeader(out, &outHeader, sizeof(WAVEHDR));
+        waveOutWrite(out, &outHeader, sizeof(WAVEHDR));
+    }
+    size_t filled = 0;
+    bool played = out == nullptr;
+    MSG m;
+    while ((filled < blocks.size() || !played) && GetMessageTimeout(&m, MM_WOM_OPEN, MM_WIM_DATA, 30000)) {
+        if (m.message == MM_WIM_DATA)
+            ++filled;
+        else if (m.message == MM_WOM_DONE)
+            played = true;
+    }
+    if (out)
+        waveOutClose(out);
+    waveInReset(in);
+    waveInClose(in);
+    std::vector<int16_t> heard;
+    for (size_t i = 0; i < filled; ++i)
+        heard.insert(heard.end(), blocks[i].begin(), blocks[i].begin() + inHeaders[i].dwBytesRecorded / 2);
+    const double span = LoudSpan(heard, 8000);
+    const bool ok = out && filled == blocks.size() && std::abs(span - 2.0) < 0.05;
+    std::printf(
+        "recording from device 0: %zu of %zu buffers filled; the 2.00 s played came back as %.2f s: %s\n",
+        filled, blocks.size(), span, ok ? "complete" : "WRONG");
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -204,5 +274,5 @@ int main(int argc, char** argv)
         std::printf("median %+.1f ms, min %+.1f ms, max %+.1f ms (goal: 0 .. 100 ms)\n",
             late[late.size() / 2], late.front(), late.back());
     }
-    return 0;
+    return RecordWhilePlaying() ? 0 : 1;
 }

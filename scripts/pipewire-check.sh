@@ -46,7 +46,10 @@ until pactl set-default-sink nul 2>/dev/null && [ "$(pactl get-default-sink)" = 
     sleep 0.1
 done
 
-echo "== completion after the last sample was heard"
+# Device 0's input is then the sink's monitor: recording hears what plays.
+pactl set-default-source nul.monitor
+
+echo "== completion after the last sample was heard; recording from device 0"
 "$build/bin/wave_output_end" 5 --existing
 
 echo "== the memo, spoken to device 0, recorded from the sink"
