@@ -8,7 +8,9 @@
 // their stream has run dry (PulseAudio's stays at its sink's latency), so a
 // figure that never reaches zero must not hold the end back; the end of all
 // that was written is then confirmed by a drain, which the servers answer
-// only once their own queue has played.
+// only once their own queue has played. Should the delay stay up while the
+// device keeps running, a bound derived from the device's buffer and the time
+// of the last write ends the wait.
 #include "wavebackend_p.h"
 
 #include "debugout.h"
@@ -245,9 +247,13 @@ public:
             pcm_.Break(-ENODEV);
             return written_;
         }
-        snd_pcm_sframes_t delay = 0;
+        // The delay alone is not enough: plugins (PipeWire's) move their
+        // play position only when asked for the room, which nobody does once
+        // everything is written, and their delay then stays where the last
+        // write left it. Asking for both brings the position up to date.
+        snd_pcm_sframes_t delay = 0, avail = 0;
         if ((state == SND_PCM_STATE_RUNNING || state == SND_PCM_STATE_DRAINING)
-            && snd_pcm_delay(pcm_.pcm_, &delay) == 0 && delay >= 0) {
+            && snd_pcm_avail_delay(pcm_.pcm_, &avail, &delay) == 0 && delay >= 0) {
             uint64_t heard = written_ - std::min<uint64_t>(uint64_t(delay), written_);
             reading_ = { now, std::max(heard, reading_.heard) };
             heard_ = std::max(heard_, reading_.heard);
