@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <mutex>
+#include <optional>
 
 namespace {
 
@@ -230,6 +231,30 @@ public:
     {
         if (pcm_.broken_)
             return written_;
+        // A server's graph hands its sink and the sink's listeners a cycle
+        // at a time (about 21 ms on PipeWire's defaults), and its plugin's
+        // delay reads zero while the last cycle is still on its way out:
+        // what the device says is believed one such cycle later.
+        const uint64_t measured = Measure(now);
+        const uint64_t cycle = uint64_t(kServerCycle.count()) * pcm_.format_.rate / 1000;
+        if (measured < written_) {
+            allHeardAt_.reset();
+            reported_ = std::max(reported_, measured > cycle ? measured - cycle : 0);
+        } else {
+            if (!allHeardAt_)
+                allHeardAt_ = now;
+            auto left
+                = std::chrono::duration_cast<std::chrono::nanoseconds>(*allHeardAt_ + kServerCycle - now);
+            uint64_t leftFrames = left.count() > 0
+                ? uint64_t((unsigned __int128)left.count() * pcm_.format_.rate / 1000000000u)
+                : 0;
+            reported_ = std::max(reported_, written_ > leftFrames ? written_ - leftFrames : 0);
+        }
+        return reported_;
+    }
+
+    uint64_t Measure(Clock::time_point now)
+    {
         // The last resort, for a plugin whose delay stays up while it keeps
         // running: the device held no more than its buffer at the last
         // write, and a server adds well under a second to that. The drain
@@ -302,12 +327,14 @@ public:
 private:
     void Restart()
     {
-        written_ = heard_ = 0;
+        written_ = heard_ = reported_ = 0;
+        allHeardAt_.reset();
         reading_ = { Clock::now(), 0 };
         lastWrite_ = reading_.time;
     }
 
     static constexpr std::chrono::seconds kServerAllowance { 1 };
+    static constexpr std::chrono::milliseconds kServerCycle { 30 };
 
     struct Reading {
         Clock::time_point time;
@@ -319,6 +346,8 @@ private:
     uint64_t heard_ = 0;
     Reading reading_; // the last delay the device gave while running
     Clock::time_point lastWrite_;
+    std::optional<Clock::time_point> allHeardAt_; // when the device first said so
+    uint64_t reported_ = 0; // what Heard has said
     bool gaveUpOnDelay_ = false; // said once per device
 };
 
