@@ -205,6 +205,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: wave_output_end [runs] [--existing]\n");
         return 2;
     }
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     PulseServer server;
     if (!existing) {
         PulseServer::Prepare();
