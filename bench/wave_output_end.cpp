@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -51,16 +52,25 @@ public:
         reader_.join();
         close(fd_);
     }
-    // When the sample equal to `last` after a run of `tail` arrived.
-    bool Arrival(const std::vector<int16_t>& tail, Clock::time_point* when)
+    // When the last loud sample after `from` arrived, once a stretch of
+    // `quiet` silent samples has followed it. Servers that resample (PipeWire
+    // runs its graph at 48 kHz) alter every sample, so the end is found by
+    // level, not by value.
+    bool EndArrival(size_t from, size_t quiet, Clock::time_point* when)
     {
+        constexpr int kLoud = 200;
         std::lock_guard lock(mutex_);
-        auto it = std::search(samples_.begin(), samples_.end(), tail.begin(), tail.end());
-        if (it == samples_.end())
+        size_t last = SIZE_MAX;
+        for (size_t i = from; i < samples_.size(); ++i) {
+            if (std::abs(samples_[i]) > kLoud)
+                last = i;
+            else if (last != SIZE_MAX && i - last >= quiet)
+                break;
+        }
+        if (last == SIZE_MAX || samples_.size() - last <= quiet)
             return false;
-        size_t end = size_t(it - samples_.begin()) + tail.size();
         for (const auto& [count, time] : chunks_) {
-            if (count >= end) {
+            if (count > last) {
                 *when = time;
                 return true;
             }
@@ -109,6 +119,76 @@ double Ms(Clock::duration d)
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
+// Seconds from the first loud sample to the last.
+double LoudSpan(const std::vector<int16_t>& samples, uint32_t rate)
+{
+    auto loud = [](int16_t v) { return std::abs(v) > 200; };
+    auto first = std::find_if(samples.begin(), samples.end(), loud);
+    if (first == samples.end())
+        return 0;
+    auto last = std::find_if(samples.rbegin(), samples.rend(), loud).base();
+    return double(last - first) / rate;
+}
+
+// Records 6 s from device 0 (the sink's monitor: the null sink is the only
+// source on a private daemon, and the default one in pipewire-check.sh)
+// while 2 s of sound play on device 0, and says how much of it came back.
+bool RecordWhilePlaying()
+{
+    WAVEFORMATEX f { WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0 };
+    HWAVEIN in = nullptr;
+    if (MMRESULT r = waveInOpen(&in, 0, &f, GetCurrentThreadId(), 0, CALLBACK_THREAD)) {
+        std::printf("recording from device 0: waveInOpen failed (%u)\n", r);
+        return false;
+    }
+    std::vector<std::vector<int16_t>> blocks(12, std::vector<int16_t>(4000));
+    std::vector<WAVEHDR> inHeaders(blocks.size());
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        inHeaders[i] = {};
+        inHeaders[i].lpData = reinterpret_cast<LPSTR>(blocks[i].data());
+        inHeaders[i].dwBufferLength = DWORD(blocks[i].size() * 2);
+        waveInPrepareHeader(in, &inHeaders[i], sizeof(WAVEHDR));
+        waveInAddBuffer(in, &inHeaders[i], sizeof(WAVEHDR));
+    }
+    waveInStart(in);
+    std::vector<int16_t> sound(3200 + 16000, 0);
+    uint32_t x = 12345;
+    for (size_t i = 3200; i < sound.size(); ++i) {
+        x = x * 1103515245u + 12345u;
+        sound[i] = int16_t(1000 + (x >> 16) % 20000);
+    }
+    HWAVEOUT out = nullptr;
+    WAVEHDR outHeader {};
+    if (waveOutOpen(&out, 0, &f, GetCurrentThreadId(), 0, CALLBACK_THREAD) == MMSYSERR_NOERROR) {
+        outHeader.lpData = reinterpret_cast<LPSTR>(sound.data());
+        outHeader.dwBufferLength = DWORD(sound.size() * 2);
+        waveOutPrepareHeader(out, &outHeader, sizeof(WAVEHDR));
+        waveOutWrite(out, &outHeader, sizeof(WAVEHDR));
+    }
+    size_t filled = 0;
+    bool played = out == nullptr;
+    MSG m;
+    while ((filled < blocks.size() || !played) && GetMessageTimeout(&m, MM_WOM_OPEN, MM_WIM_DATA, 30000)) {
+        if (m.message == MM_WIM_DATA)
+            ++filled;
+        else if (m.message == MM_WOM_DONE)
+            played = true;
+    }
+    if (out)
+        waveOutClose(out);
+    waveInReset(in);
+    waveInClose(in);
+    std::vector<int16_t> heard;
+    for (size_t i = 0; i < filled; ++i)
+        heard.insert(heard.end(), blocks[i].begin(), blocks[i].begin() + inHeaders[i].dwBytesRecorded / 2);
+    const double span = LoudSpan(heard, 8000);
+    const bool ok = out && filled == blocks.size() && std::abs(span - 2.0) < 0.05;
+    std::printf(
+        "recording from device 0: %zu of %zu buffers filled; the 2.00 s played came back as %.2f s: %s\n",
+        filled, blocks.size(), span, ok ? "complete" : "WRONG");
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -125,6 +205,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: wave_output_end [runs] [--existing]\n");
         return 2;
     }
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     PulseServer server;
     if (!existing) {
         PulseServer::Prepare();
@@ -152,6 +233,7 @@ int main(int argc, char** argv)
             sound[i] = int16_t(1 + (x >> 16) % 20000);
         }
         WAVEFORMATEX f { WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0 };
+        size_t from = monitor.Size();
         HWAVEOUT h = nullptr;
         if (MMRESULT r = waveOutOpen(&h, 0, &f, GetCurrentThreadId(), 0, CALLBACK_THREAD)) {
             std::fprintf(stderr, "wave_output_end: waveOutOpen failed (%u)\n", r);
@@ -173,12 +255,13 @@ int main(int argc, char** argv)
                 completed = Clock::now();
         }
         waveOutClose(h);
-        std::vector<int16_t> tail(sound.end() - 16, sound.end());
+        // Half a second of silence after the sound marks its end.
         Clock::time_point heard;
+        bool arrived = false;
         auto until = Clock::now() + std::chrono::seconds(10);
-        while (!monitor.Arrival(tail, &heard) && Clock::now() < until)
+        while (!(arrived = monitor.EndArrival(from, 4000, &heard)) && Clock::now() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        if (done < 4 || !monitor.Arrival(tail, &heard)) {
+        if (done < 4 || !arrived) {
             std::printf(
                 "run %d: %s\n", run + 1, done < 4 ? "no completion" : "the end never reached the sink");
             continue;
@@ -192,5 +275,5 @@ int main(int argc, char** argv)
         std::printf("median %+.1f ms, min %+.1f ms, max %+.1f ms (goal: 0 .. 100 ms)\n",
             late[late.size() / 2], late.front(), late.back());
     }
-    return 0;
+    return RecordWhilePlaying() ? 0 : 1;
 }

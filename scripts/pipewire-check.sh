@@ -21,6 +21,14 @@ if [ -z "${ZQ_PIPEWIRE_SESSION:-}" ]; then
 fi
 
 pipewire & pw=$!
+trap 'kill $pw 2>/dev/null; wait 2>/dev/null' EXIT
+# The session manager and the pulse server give up when the core is not
+# there yet.
+i=0
+until [ -S "$XDG_RUNTIME_DIR/pipewire-0" ]; do
+    i=$((i + 1)); [ $i -lt 100 ] || { echo "pipewire-check: pipewire did not start" >&2; exit 1; }
+    sleep 0.1
+done
 wireplumber & wp=$!
 pipewire-pulse & pp=$!
 trap 'kill $pp $wp $pw 2>/dev/null; wait 2>/dev/null' EXIT
@@ -30,9 +38,18 @@ until pactl info >/dev/null 2>&1; do
     sleep 0.1
 done
 pactl load-module module-null-sink sink_name=nul >/dev/null
-pactl set-default-sink nul
+# The default sink is kept in the session manager's metadata, which appears
+# a moment after the server answers.
+i=0
+until pactl set-default-sink nul 2>/dev/null && [ "$(pactl get-default-sink)" = nul ]; do
+    i=$((i + 1)); [ $i -lt 100 ] || { echo "pipewire-check: the null sink cannot be made the default" >&2; exit 1; }
+    sleep 0.1
+done
 
-echo "== completion after the last sample was heard"
+# Device 0's input is then the sink's monitor: recording hears what plays.
+pactl set-default-source nul.monitor
+
+echo "== completion after the last sample was heard; recording from device 0"
 "$build/bin/wave_output_end" 5 --existing
 
 echo "== the memo, spoken to device 0, recorded from the sink"

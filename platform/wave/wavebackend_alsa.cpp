@@ -8,7 +8,9 @@
 // their stream has run dry (PulseAudio's stays at its sink's latency), so a
 // figure that never reaches zero must not hold the end back; the end of all
 // that was written is then confirmed by a drain, which the servers answer
-// only once their own queue has played.
+// only once their own queue has played. Should the delay stay up while the
+// device keeps running, a bound derived from the device's buffer and the time
+// of the last write ends the wait.
 #include "wavebackend_p.h"
 
 #include "debugout.h"
@@ -18,6 +20,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <mutex>
+#include <optional>
 
 namespace zq::wave {
 namespace {
@@ -99,8 +102,10 @@ public:
             return WAVERR_BADFORMAT;
         }
         snd_pcm_uframes_t buffer = 0, period = 0;
-        if (snd_pcm_get_params(pcm_, &buffer, &period) == 0 && period > 0)
+        if (snd_pcm_get_params(pcm_, &buffer, &period) == 0 && period > 0) {
             periodNs_ = std::chrono::nanoseconds(uint64_t(period) * 1000000000ull / format_.rate);
+            bufferNs_ = std::chrono::nanoseconds(uint64_t(buffer) * 1000000000ull / format_.rate);
+        }
         return MMSYSERR_NOERROR;
     }
 
@@ -136,6 +141,9 @@ public:
 
     void Log(const std::string& what) const { OutputDebugString("wave: ALSA \"" + name_ + "\": " + what); }
 
+    // How long the device holds what it was given.
+    std::chrono::nanoseconds BufferTime() const { return bufferNs_; }
+
     std::chrono::nanoseconds PollInterval() const
     {
         return std::clamp<std::chrono::nanoseconds>(
@@ -150,6 +158,7 @@ public:
 private:
     std::string name_;
     std::chrono::nanoseconds periodNs_ { std::chrono::milliseconds(20) };
+    std::chrono::nanoseconds bufferNs_ { std::chrono::nanoseconds(kLatencyUs * 1000ull) };
 };
 
 class AlsaOutBackend : public WaveOutBackend {
@@ -211,9 +220,11 @@ public:
                 return frames;
             }
         }
+        Clock::time_point now = Clock::now();
         if (written_ == 0)
-            reading_ = { Clock::now(), 0 };
+            reading_ = { now, 0 };
         written_ += uint64_t(r);
+        lastWrite_ = now;
         return size_t(r);
     }
 
@@ -221,14 +232,54 @@ public:
     {
         if (pcm_.broken_)
             return written_;
+        // A server's graph hands its sink and the sink's listeners a cycle
+        // at a time (about 21 ms on PipeWire's defaults), and its plugin's
+        // delay reads zero while the last cycle is still on its way out:
+        // what the device says is believed one such cycle later.
+        const uint64_t measured = Measure(now);
+        const uint64_t cycle = uint64_t(kServerCycle.count()) * pcm_.format_.rate / 1000;
+        if (measured < written_) {
+            allHeardAt_.reset();
+            reported_ = std::max(reported_, measured > cycle ? measured - cycle : 0);
+        } else {
+            if (!allHeardAt_)
+                allHeardAt_ = now;
+            auto left
+                = std::chrono::duration_cast<std::chrono::nanoseconds>(*allHeardAt_ + kServerCycle - now);
+            uint64_t leftFrames = left.count() > 0
+                ? uint64_t((unsigned __int128)left.count() * pcm_.format_.rate / 1000000000u)
+                : 0;
+            reported_ = std::max(reported_, written_ > leftFrames ? written_ - leftFrames : 0);
+        }
+        return reported_;
+    }
+
+    uint64_t Measure(Clock::time_point now)
+    {
+        // The last resort, for a plugin whose delay stays up while it keeps
+        // running: the device held no more than its buffer at the last
+        // write, and a server adds well under a second to that. The drain
+        // that follows still waits for the true end.
+        if (written_ > heard_ && now >= lastWrite_ + pcm_.BufferTime() + kServerAllowance) {
+            if (!gaveUpOnDelay_)
+                pcm_.Log("the delay did not drain after the last write; the end is left to the drain");
+            gaveUpOnDelay_ = true;
+            heard_ = written_;
+        }
+        if (heard_ >= written_)
+            return heard_;
         snd_pcm_state_t state = snd_pcm_state(pcm_.pcm_);
         if (state == SND_PCM_STATE_DISCONNECTED) {
             pcm_.Break(-ENODEV);
             return written_;
         }
-        snd_pcm_sframes_t delay = 0;
+        // The delay alone is not enough: plugins (PipeWire's) move their
+        // play position only when asked for the room, which nobody does once
+        // everything is written, and their delay then stays where the last
+        // write left it. Asking for both brings the position up to date.
+        snd_pcm_sframes_t delay = 0, avail = 0;
         if ((state == SND_PCM_STATE_RUNNING || state == SND_PCM_STATE_DRAINING)
-            && snd_pcm_delay(pcm_.pcm_, &delay) == 0 && delay >= 0) {
+            && snd_pcm_avail_delay(pcm_.pcm_, &avail, &delay) == 0 && delay >= 0) {
             uint64_t heard = written_ - std::min<uint64_t>(uint64_t(delay), written_);
             reading_ = { now, std::max(heard, reading_.heard) };
             heard_ = std::max(heard_, reading_.heard);
@@ -277,9 +328,14 @@ public:
 private:
     void Restart()
     {
-        written_ = heard_ = 0;
+        written_ = heard_ = reported_ = 0;
+        allHeardAt_.reset();
         reading_ = { Clock::now(), 0 };
+        lastWrite_ = reading_.time;
     }
+
+    static constexpr std::chrono::seconds kServerAllowance { 1 };
+    static constexpr std::chrono::milliseconds kServerCycle { 30 };
 
     struct Reading {
         Clock::time_point time;
@@ -290,6 +346,10 @@ private:
     uint64_t written_ = 0; // frames since open, drain or drop
     uint64_t heard_ = 0;
     Reading reading_; // the last delay the device gave while running
+    Clock::time_point lastWrite_;
+    std::optional<Clock::time_point> allHeardAt_; // when the device first said so
+    uint64_t reported_ = 0; // what Heard has said
+    bool gaveUpOnDelay_ = false; // said once per device
 };
 
 class AlsaInBackend : public WaveInBackend {
