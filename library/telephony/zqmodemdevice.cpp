@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-using namespace modemblock;
+using namespace zq::telephony::modemconfig;
 
 namespace {
 constexpr size_t kTotalSize = 0;

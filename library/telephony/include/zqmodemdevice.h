@@ -39,7 +39,7 @@ constexpr bool HasOption(TModemOptions set, TModemOption o)
 }
 
 // Layout of the configuration block behind the 24-byte VARSTRING header.
-namespace modemblock {
+namespace zq::telephony::modemconfig {
 constexpr size_t kBufferSize = 2048;
 constexpr size_t kHeader = 24; // the block starts here in the buffer
 constexpr size_t kOptionsWord = 8;
@@ -63,7 +63,7 @@ constexpr uint32_t MDM_FLOWCONTROL_HARD = 0x10;
 constexpr uint32_t MDM_FLOWCONTROL_SOFT = 0x20;
 constexpr uint32_t MDM_SPEED_ADJUST = 0x80;
 constexpr uint32_t MDM_BLIND_DIAL = 0x200;
-} // namespace modemblock
+} // namespace zq::telephony::modemconfig
 
 class ZQCOMMTAPI_EXPORT TzqModemDevice : public QObject, public TPersistent {
     Q_OBJECT
@@ -147,7 +147,7 @@ private:
     TSpeakVol speakerVol_ = svLow;
     TModemOptions options_ = 0;
     TModemOptions optionsOfConnect_ = 0;
-    std::array<unsigned char, modemblock::kBufferSize> configBuffer_ {};
+    std::array<unsigned char, zq::telephony::modemconfig::kBufferSize> configBuffer_ {};
     int deviceID_ = -1;
     Cardinal baudRateOfConnect_ = 0;
     Cardinal baudRateMax_ = 115200;

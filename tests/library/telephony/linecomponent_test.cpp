@@ -9,7 +9,7 @@
 
 namespace {
 
-using namespace modemblock;
+using namespace zq::telephony::modemconfig;
 
 class LineComponent : public ScriptedLineTest {
 protected:
