@@ -168,7 +168,8 @@ bool RecordWhilePlaying()
     size_t filled = 0;
     bool played = out == nullptr;
     MSG m;
-    while ((filled < blocks.size() || !played) && GetMessageTimeout(&m, MM_WOM_OPEN, MM_WIM_DATA, 30000)) {
+    while ((filled < blocks.size() || !played)
+        && zq::kernel::GetMessageTimeout(&m, MM_WOM_OPEN, MM_WIM_DATA, 30000)) {
         if (m.message == MM_WIM_DATA)
             ++filled;
         else if (m.message == MM_WOM_DONE)
@@ -250,7 +251,7 @@ int main(int argc, char** argv)
         }
         int done = 0;
         Clock::time_point completed;
-        while (done < 4 && GetMessageTimeout(&m, MM_WOM_OPEN, MM_WOM_DONE, 30000)) {
+        while (done < 4 && zq::kernel::GetMessageTimeout(&m, MM_WOM_OPEN, MM_WOM_DONE, 30000)) {
             if (m.message == MM_WOM_DONE && ++done == 4)
                 completed = Clock::now();
         }

@@ -40,15 +40,16 @@ static void InitDemoResources()
 }
 
 // Drops the device box's link to the line from the resource's description.
-static void UnlinkDeviceBox(TFormObject& desc)
+static void UnlinkDeviceBox(zq::framework::TFormObject& desc)
 {
     if (desc.name == "zqDeviceBox1")
-        std::erase_if(desc.properties, [](const TFormProperty& p) { return p.name == "zqComm"; });
-    for (TFormObject& child : desc.children)
+        std::erase_if(
+            desc.properties, [](const zq::framework::TFormProperty& p) { return p.name == "zqComm"; });
+    for (zq::framework::TFormObject& child : desc.children)
         UnlinkDeviceBox(child);
 }
 
-std::string MainFormResource()
+std::string zq::demo::MainFormResource()
 {
     InitDemoResources();
     QFile f(":/demo/mainfrm.zfm");
@@ -57,23 +58,23 @@ std::string MainFormResource()
     return f.readAll().toStdString();
 }
 
-void RegisterDemoClasses()
+void zq::demo::RegisterDemoClasses()
 {
-    RegisterTelephonyComponents();
-    RegisterSpeechComponents();
+    zq::telephony::RegisterTelephonyComponents();
+    zq::audio::RegisterSpeechComponents();
 }
 
-TForm1::TForm1(QWidget* parent, TFormUse use)
+TForm1::TForm1(QWidget* parent, zq::demo::TFormUse use)
     : QWidget(parent)
 {
     setObjectName("Form1");
     setWindowTitle("Speech Demo - zqComm Lib");
     CreateControls();
-    RegisterDemoClasses();
-    TFormObject desc = ParseForm(MainFormResource());
-    if (use == TFormUse::SpeakingOnly)
+    zq::demo::RegisterDemoClasses();
+    zq::framework::TFormObject desc = zq::framework::ParseForm(zq::demo::MainFormResource());
+    if (use == zq::demo::TFormUse::SpeakingOnly)
         UnlinkDeviceBox(desc);
-    ReadForm(this, desc, Handlers());
+    zq::framework::ReadForm(this, desc, Handlers());
     zqSpeech1 = findChild<TzqSpeech*>("zqSpeech1");
     zqCommTAPI1 = findChild<TzqCommTAPI*>("zqCommTAPI1");
 
@@ -174,7 +175,7 @@ void TForm1::FitLayout()
     resize(scaled(rect()).size());
 }
 
-THandlerTable TForm1::Handlers()
+zq::framework::THandlerTable TForm1::Handlers()
 {
     return {
         { "zqCommTAPI1LineConnected", TNotifyEvent(this, &TForm1::zqCommTAPI1LineConnected) },

@@ -19,16 +19,20 @@ class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 
+namespace zq::demo {
+
 // What a form is made for: the window, or a run that only speaks to the
 // speakers or a file and never uses the line. The latter leaves the device
 // box unlinked, so the telephony service is not started just to fill a list
 // nobody sees (a quarter of a short run's start-up).
 enum class TFormUse { Window, SpeakingOnly };
 
+} // namespace zq::demo
+
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
-    explicit TForm1(QWidget* parent = nullptr, TFormUse use = TFormUse::Window);
+    explicit TForm1(QWidget* parent = nullptr, zq::demo::TFormUse use = zq::demo::TFormUse::Window);
     ~TForm1() override;
 
     QGroupBox* GroupBox1;
@@ -71,7 +75,7 @@ public:
         const std::string& ErrorMsg, bool& RaiseException);
 
     // The handlers by name, as the resource refers to them.
-    THandlerTable Handlers();
+    zq::framework::THandlerTable Handlers();
     // Appends to the log list; safe from any thread (the entry is handed
     // to the main thread).
     void AppendLog(const QString& Line);
@@ -83,7 +87,11 @@ private:
     void FitLayout();
 };
 
+namespace zq::demo {
+
 // The window's resource, as compiled into the program.
 std::string MainFormResource();
 // Makes the component classes and enumeration members known to form resources.
 void RegisterDemoClasses();
+
+} // namespace zq::demo

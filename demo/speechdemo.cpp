@@ -23,9 +23,9 @@ public:
         try {
             return QApplication::notify(receiver, event);
         } catch (const std::exception& e) {
-            ShowApplicationError(e.what());
+            zq::ui::ShowApplicationError(e.what());
         } catch (...) {
-            ShowApplicationError("Unknown error");
+            zq::ui::ShowApplicationError("Unknown error");
         }
         return false;
     }
@@ -100,7 +100,7 @@ int main(int argc, char** argv)
         form = std::make_unique<TForm1>();
     } catch (const std::exception& e) {
         // Without a speech engine the window cannot be made.
-        ShowApplicationError(e.what());
+        zq::ui::ShowApplicationError(e.what());
         return 1;
     }
     form->move(form->screen()->availableGeometry().center() - form->rect().center());

@@ -166,8 +166,8 @@ int Add(const std::string& name, int argc, char** argv, int first)
     LONG rc = subkey.empty() ? LONG(ERROR_WRITE_FAULT) : LONG(ERROR_SUCCESS);
     if (rc == LONG(ERROR_SUCCESS) && !init.empty()) {
         HKEY key = nullptr;
-        rc = RegOpenKeyEx(HKEY_LOCAL_MACHINE, (std::string(kModemClassKey) + "\\" + subkey).c_str(), 0,
-            KEY_SET_VALUE, &key);
+        rc = RegOpenKeyEx(HKEY_LOCAL_MACHINE, (std::string(registry::kModemClassKey) + "\\" + subkey).c_str(),
+            0, KEY_SET_VALUE, &key);
         if (rc == LONG(ERROR_SUCCESS)) {
             rc = RegSetValueEx(key, "UserInit", 0, REG_SZ, reinterpret_cast<const BYTE*>(init.c_str()),
                 DWORD(init.size() + 1));
@@ -179,7 +179,7 @@ int Add(const std::string& name, int argc, char** argv, int first)
         // up otherwise than asked: it goes again.
         if (!subkey.empty()) {
             HKEY cls = nullptr;
-            if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kModemClassKey, 0, KEY_ENUMERATE_SUB_KEYS, &cls)
+            if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, registry::kModemClassKey, 0, KEY_ENUMERATE_SUB_KEYS, &cls)
                 == LONG(ERROR_SUCCESS)) {
                 DeleteTree(cls, subkey);
                 RegCloseKey(cls);
@@ -200,7 +200,7 @@ int Remove(const std::string& name)
         return 1;
     }
     HKEY cls = nullptr;
-    LONG rc = RegOpenKeyEx(HKEY_LOCAL_MACHINE, kModemClassKey, 0, KEY_ENUMERATE_SUB_KEYS, &cls);
+    LONG rc = RegOpenKeyEx(HKEY_LOCAL_MACHINE, registry::kModemClassKey, 0, KEY_ENUMERATE_SUB_KEYS, &cls);
     if (rc == LONG(ERROR_SUCCESS)) {
         rc = DeleteTree(cls, m->subkey);
         RegCloseKey(cls);

@@ -161,13 +161,14 @@ void TzqSpeech::PlayFinished()
     stream_.reset();
 }
 
-void RegisterSpeechComponents()
+void zq::audio::RegisterSpeechComponents()
 {
-    RegisterComponentClass("TzqSpeech", [](QObject* owner) -> QObject* { return new TzqSpeech(owner); });
+    zq::framework::RegisterComponentClass(
+        "TzqSpeech", [](QObject* owner) -> QObject* { return new TzqSpeech(owner); });
 }
 
 namespace {
 
-const bool registered = (RegisterSpeechComponents(), true);
+const bool registered = (zq::audio::RegisterSpeechComponents(), true);
 
 } // namespace

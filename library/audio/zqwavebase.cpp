@@ -80,7 +80,7 @@ void TzqCustomWave::RestoreDataPort()
     // A device that ends on its own is closed on its wave thread; opening
     // the line's port runs telephony calls, starts the port's threads and
     // notifies, all of which belong to the main thread.
-    if (!IsMainThread() && HasApplicationObject()) {
+    if (!zq::kernel::IsMainThread() && zq::kernel::HasApplicationObject()) {
         restorePending_ = true;
         return;
     }
@@ -148,7 +148,7 @@ void TzqCustomWave::MediumOpened()
     WriteLog(1, "Medium OPENED!!!");
 }
 
-void TzqCustomWave::FinishThread(std::shared_ptr<TWavLink>& Link)
+void TzqCustomWave::FinishThread(std::shared_ptr<zq::audio::TWavLink>& Link)
 {
     if (!Link)
         return;

@@ -9,12 +9,14 @@
 
 #include <chrono>
 
+namespace zq::audio {
+
 class TWaveDeviceLock {
 public:
-    explicit TWaveDeviceLock(zq::audio::WaveLock& Lock)
+    explicit TWaveDeviceLock(WaveLock& Lock)
         : lock_(Lock)
     {
-        if (!IsMainThread()) {
+        if (!kernel::IsMainThread()) {
             lock_.lock();
             return;
         }
@@ -26,5 +28,7 @@ public:
     TWaveDeviceLock& operator=(const TWaveDeviceLock&) = delete;
 
 private:
-    zq::audio::WaveLock& lock_;
+    WaveLock& lock_;
 };
+
+} // namespace zq::audio

@@ -49,7 +49,7 @@ void TzqCustomWave::StartPlay()
 
 void TzqCustomWave::StartOutputThread()
 {
-    auto* thread = new TWavThread(TWaveHeaderEvent(this, &TzqCustomWave::PlayBufferDone), [this] {
+    auto* thread = new TWavThread(zq::audio::TWaveHeaderEvent(this, &TzqCustomWave::PlayBufferDone), [this] {
         RestorePendingDataPort();
         DoAfterPlay();
     });
@@ -78,7 +78,7 @@ void TzqCustomWave::PlayBufferDone(WAVEHDR* Header)
 {
     MMRESULT failure = MMSYSERR_NOERROR;
     {
-        TWaveDeviceLock lock(outputLock_);
+        zq::audio::TWaveDeviceLock lock(outputLock_);
         // A buffer the reset returned after the device was torn down.
         if (!waveOut_ || (Header != &outHeaderA_ && Header != &outHeaderB_))
             return;
@@ -127,7 +127,7 @@ void TzqCustomWave::CloseOutput()
     if (outputThread_)
         outputThread_->ClearCallback();
     {
-        TWaveDeviceLock lock(outputLock_);
+        zq::audio::TWaveDeviceLock lock(outputLock_);
         waveOutReset(waveOut_);
         waveOutUnprepareHeader(waveOut_, &outHeaderA_, kHeaderSize);
         waveOutUnprepareHeader(waveOut_, &outHeaderB_, kHeaderSize);

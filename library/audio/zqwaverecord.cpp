@@ -41,7 +41,7 @@ void TzqCustomWave::StartRecord()
         return;
     }
     {
-        TWaveDeviceLock lock(inputLock_);
+        zq::audio::TWaveDeviceLock lock(inputLock_);
         waveInPrepareHeader(waveIn_, &inHeaderA_, kHeaderSize);
         waveInPrepareHeader(waveIn_, &inHeaderB_, kHeaderSize);
         waveInAddBuffer(waveIn_, &inHeaderA_, kHeaderSize);
@@ -55,10 +55,11 @@ void TzqCustomWave::StartRecord()
 
 void TzqCustomWave::StartInputThread()
 {
-    auto* thread = new TWavThread(TWaveHeaderEvent(this, &TzqCustomWave::RecordBufferDone), [this] {
-        RestorePendingDataPort();
-        DoAfterRecord();
-    });
+    auto* thread
+        = new TWavThread(zq::audio::TWaveHeaderEvent(this, &TzqCustomWave::RecordBufferDone), [this] {
+              RestorePendingDataPort();
+              DoAfterRecord();
+          });
     inputThread_ = thread->StartWithQueue();
 }
 
@@ -85,7 +86,7 @@ void TzqCustomWave::RecordFinished() { }
 
 void TzqCustomWave::RecordBufferDone(WAVEHDR* Header)
 {
-    TWaveDeviceLock lock(inputLock_);
+    zq::audio::TWaveDeviceLock lock(inputLock_);
     if (!waveIn_ || (Header != &inHeaderA_ && Header != &inHeaderB_))
         return;
     // The device never reports more than the buffer holds; should it, only
@@ -133,7 +134,7 @@ void TzqCustomWave::CloseInput()
     if (inputThread_)
         inputThread_->ClearCallback();
     {
-        TWaveDeviceLock lock(inputLock_);
+        zq::audio::TWaveDeviceLock lock(inputLock_);
         if (waveIn_) {
             waveInReset(waveIn_);
             waveInClose(waveIn_);

@@ -2,15 +2,15 @@
 
 #include "messages.h"
 
-void TWavLink::SetCallback(const TWaveHeaderEvent& Callback)
+void zq::audio::TWavLink::SetCallback(const TWaveHeaderEvent& Callback)
 {
     std::lock_guard lock(mutex_);
     callback_ = Callback;
 }
 
-void TWavLink::Call(WAVEHDR* Header)
+void zq::audio::TWavLink::Call(WAVEHDR* Header)
 {
-    TWaveHeaderEvent callback;
+    zq::audio::TWaveHeaderEvent callback;
     {
         std::lock_guard lock(mutex_);
         callback = callback_;
@@ -21,20 +21,20 @@ void TWavLink::Call(WAVEHDR* Header)
         callback(Header);
 }
 
-void TWavLink::WakeAndTerminate()
+void zq::audio::TWavLink::WakeAndTerminate()
 {
     control_->Terminate();
     PostThreadMessage(control_->ThreadId(), MM_WOM_CLOSE, 0, 0);
 }
 
-void TWavLink::WaitFor()
+void zq::audio::TWavLink::WaitFor()
 {
     if (control_->Ended() || notifying_ || GetCurrentThreadId() == control_->ThreadId())
         return;
     control_->WaitFor();
 }
 
-void TWavLink::SignalQueueReady()
+void zq::audio::TWavLink::SignalQueueReady()
 {
     {
         std::lock_guard lock(mutex_);
@@ -43,15 +43,15 @@ void TWavLink::SignalQueueReady()
     queueCond_.notify_all();
 }
 
-void TWavLink::WaitQueueReady()
+void zq::audio::TWavLink::WaitQueueReady()
 {
     std::unique_lock lock(mutex_);
     queueCond_.wait(lock, [this] { return queueReady_; });
 }
 
-TWavThread::TWavThread(const TWaveHeaderEvent& Callback, std::function<void()> OnDone)
+TWavThread::TWavThread(const zq::audio::TWaveHeaderEvent& Callback, std::function<void()> OnDone)
     : TThread(true)
-    , link_(new TWavLink(Control()))
+    , link_(new zq::audio::TWavLink(Control()))
 {
     link_->SetCallback(Callback);
     FreeOnTerminate = true;
@@ -71,7 +71,7 @@ TWavThread::TWavThread(const TWaveHeaderEvent& Callback, std::function<void()> O
     }
 }
 
-std::shared_ptr<TWavLink> TWavThread::StartWithQueue()
+std::shared_ptr<zq::audio::TWavLink> TWavThread::StartWithQueue()
 {
     auto link = link_;
     Start();

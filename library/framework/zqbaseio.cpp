@@ -132,7 +132,7 @@ void TzqBaseIO::FatalError(Cardinal ErrorCode, Cardinal Detail, const std::strin
     if (RaiseException && !IsLoading()) {
         if (!ShowOnly)
             throw Exception(ErrorMsg);
-        ShowApplicationError(ErrorMsg);
+        zq::ui::ShowApplicationError(ErrorMsg);
     }
 }
 
@@ -322,13 +322,13 @@ void TzqBaseIO::WriteToTerminal(const void* Buffer, Cardinal Count)
     const auto* bytes = static_cast<const unsigned char*>(Buffer);
     try {
         if (Count == 1) {
-            SendCharToEdit(edit, bytes[0]);
+            zq::framework::SendCharToEdit(edit, bytes[0]);
         } else if (edit && bytes) {
             Cardinal start = 0;
             for (Cardinal i = 0; i <= Count; ++i) {
                 if (i == Count || bytes[i] == 0) {
                     if (i > start)
-                        ReplaceSelection(
+                        zq::framework::ReplaceSelection(
                             edit, std::string(reinterpret_cast<const char*>(bytes + start), i - start));
                     start = i + 1;
                 }
@@ -348,7 +348,7 @@ void TzqBaseIO::SetTerminal(QWidget* Value)
         SavedWindowProc = nullptr;
     }
     if (Value)
-        SavedWindowProc = new TerminalHook(this, Value);
+        SavedWindowProc = new zq::framework::TerminalHook(this, Value);
     TerminalWindow = nullptr;
     terminal_ = Value;
     if (IsDesigning() && Value && terminalUsage_ == ::tuNone)

@@ -5,6 +5,8 @@
 #include <sstream>
 #include <stdexcept>
 
+namespace zq::framework {
+
 namespace {
 
 class Parser {
@@ -271,3 +273,5 @@ TFormObject ParseForm(const std::string& text)
 {
     return Parser(text).Parse();
 }
+
+} // namespace zq::framework

@@ -4,6 +4,8 @@
 #include <QMetaProperty>
 #include <QVariant>
 
+namespace zq::framework {
+
 namespace {
 
 struct Fixup {
@@ -58,7 +60,7 @@ private:
     {
         QObject* o = root_->findChild<QObject*>(QString::fromStdString(desc.name));
         if (!o) {
-            const TComponentFactory factory = zq::framework::FindComponentClass(desc.className);
+            const TComponentFactory factory = FindComponentClass(desc.className);
             if (!factory)
                 Fail(desc.line, "class " + desc.className + " not found");
             o = factory(root_);
@@ -184,3 +186,5 @@ void ReadForm(QObject* root, const TFormObject& desc, const THandlerTable& handl
 {
     Reader(root, handlers).Read(desc);
 }
+
+} // namespace zq::framework

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <mutex>
 
+namespace zq::framework {
+
 namespace {
 
 std::mutex registryMutex;
@@ -18,16 +20,12 @@ std::map<std::string, int>& EnumMembers()
 }
 } // namespace
 
-namespace zq::framework {
-
 TComponentFactory FindComponentClass(const std::string& className)
 {
     std::lock_guard lock(registryMutex);
     auto it = Factories().find(className);
     return it != Factories().end() ? it->second : TComponentFactory {};
 }
-
-} // namespace zq::framework
 
 void RegisterComponentClass(const std::string& className, TComponentFactory factory)
 {
@@ -61,3 +59,5 @@ std::string EnumMemberName(const std::string& typePrefix, int value)
             return name;
     return {};
 }
+
+} // namespace zq::framework

@@ -1,5 +1,7 @@
 #include "zqformstream.h"
 
+namespace zq::framework {
+
 namespace {
 
 std::string QuoteString(const std::string& s)
@@ -71,3 +73,5 @@ std::string WriteFormText(const TFormObject& form)
     WriteObject(form, 0, out);
     return out;
 }
+
+} // namespace zq::framework

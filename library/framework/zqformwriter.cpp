@@ -3,6 +3,8 @@
 #include <QMetaProperty>
 #include <QVariant>
 
+namespace zq::framework {
+
 namespace {
 
 // Whether a class is the toolkit's own: its properties are not published
@@ -108,3 +110,5 @@ TFormObject WriteForm(QObject* root, const std::string& className, const THandle
     }
     return form;
 }
+
+} // namespace zq::framework

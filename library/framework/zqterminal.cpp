@@ -8,6 +8,8 @@
 #include <QPlainTextEdit>
 #include <QTextEdit>
 
+namespace zq::framework {
+
 TerminalHook::TerminalHook(TzqBaseIO* io, QWidget* edit)
     : QObject(edit)
     , io_(io)
@@ -68,3 +70,5 @@ void ReplaceSelection(QWidget* edit, const std::string& text)
     else if (auto* rich = qobject_cast<QTextEdit*>(edit))
         rich->insertPlainText(s);
 }
+
+} // namespace zq::framework

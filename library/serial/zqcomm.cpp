@@ -175,7 +175,7 @@ void TzqCustomComm::StartThread()
     // The event thread clears the fields below when it closes the port.
     std::lock_guard lock(*portLock_);
     if (!link_) {
-        link_ = std::make_shared<TCommLink>(portLock_);
+        link_ = std::make_shared<zq::serial::TCommLink>(portLock_);
         link_->Comm = this;
     }
     if (!MsgThread)

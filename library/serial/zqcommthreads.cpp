@@ -17,7 +17,7 @@ constexpr UINT kLastRegistered = 0xFFFF;
 
 // ---- event thread -----------------------------------------------------------
 
-TCommThread::TCommThread(TzqCustomComm* AComm, std::shared_ptr<TCommLink> ALink)
+TCommThread::TCommThread(TzqCustomComm* AComm, std::shared_ptr<zq::serial::TCommLink> ALink)
     : Comm(AComm)
     , PortHandle(AComm->Handle)
     , link_(std::move(ALink))
@@ -125,7 +125,7 @@ void TCommThread::End()
 
 // ---- message thread ---------------------------------------------------------
 
-TMsgThread::TMsgThread(TzqCustomComm* AComm, std::shared_ptr<TCommLink> ALink)
+TMsgThread::TMsgThread(TzqCustomComm* AComm, std::shared_ptr<zq::serial::TCommLink> ALink)
     : Comm(AComm)
     , link_(std::move(ALink))
 {
@@ -181,7 +181,7 @@ void TMsgThread::Execute()
             // escapes that report (a fatal-error handler that throws) ends
             // the event, not the thread.
             try {
-                if (HasApplicationObject())
+                if (zq::kernel::HasApplicationObject())
                     TThread::Synchronize(handle);
                 else
                     handle();

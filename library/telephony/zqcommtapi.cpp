@@ -13,11 +13,11 @@ namespace {
 
 // A VARSTRING of the size the component uses for identifier queries.
 struct IdQuery {
-    std::vector<unsigned char> block = std::vector<unsigned char>(kLineGetIDSize);
+    std::vector<unsigned char> block = std::vector<unsigned char>(zq::telephony::kLineGetIDSize);
     IdQuery()
     {
         auto* v = Var();
-        v->dwTotalSize = kLineGetIDSize;
+        v->dwTotalSize = zq::telephony::kLineGetIDSize;
         v->dwStringFormat = STRINGFORMAT_BINARY;
     }
     VARSTRING* Var() { return reinterpret_cast<VARSTRING*>(block.data()); }
@@ -62,15 +62,16 @@ std::string Trim(const std::string& s)
 }
 
 struct Registrar {
-    Registrar() { RegisterTelephonyComponents(); }
+    Registrar() { zq::telephony::RegisterTelephonyComponents(); }
 } registrar;
 
 } // namespace
 
-void RegisterTelephonyComponents()
+void zq::telephony::RegisterTelephonyComponents()
 {
-    RegisterComponentClass("TzqCommTAPI", [](QObject* owner) { return new TzqCommTAPI(owner); });
-    RegisterEnumMembers({ { "svLow", svLow }, { "svMedium", svMedium }, { "svHigh", svHigh },
+    zq::framework::RegisterComponentClass(
+        "TzqCommTAPI", [](QObject* owner) { return new TzqCommTAPI(owner); });
+    zq::framework::RegisterEnumMembers({ { "svLow", svLow }, { "svMedium", svMedium }, { "svHigh", svHigh },
         { "smOff", smOff }, { "smCallSetup", smCallSetup }, { "smOn", smOn }, { "smDial", smDial },
         { "moPreTerminal", moPreTerminal }, { "moPostTerminal", moPostTerminal },
         { "moShowIcon", moShowIcon }, { "moErrorControl", moErrorControl },
@@ -221,7 +222,7 @@ void TzqCommTAPI::EnumDevices()
             }
 
             auto* caps = reinterpret_cast<LINEDEVCAPS*>(d->DevCaps.data());
-            caps->dwTotalSize = kDevCapsSize;
+            caps->dwTotalSize = zq::telephony::kDevCapsSize;
             lineGetDevCaps(LineAppHandle, id, APIVersion, 0, caps);
             d->BearerModes = caps->dwBearerModes;
             d->MediaModes = caps->dwMediaModes;

@@ -122,7 +122,7 @@ void TzqCommTAPI::DoMakeCall(bool NoAddress)
     } else {
         std::fill(callParams_.begin(), callParams_.end(), 0);
         auto* params = As<LINECALLPARAMS>(callParams_);
-        params->dwTotalSize = kCallParamsSize;
+        params->dwTotalSize = zq::telephony::kCallParamsSize;
         params->dwBearerMode = LINEBEARERMODE_VOICE;
         params->dwMediaMode = mediaMode;
         params->dwCallParamFlags = LINECALLPARAMFLAGS_IDLE;
@@ -134,9 +134,9 @@ void TzqCommTAPI::DoMakeCall(bool NoAddress)
         } else {
             RetryCount = 0;
             const std::string canonical = CanonicalAddress();
-            std::vector<unsigned char> translated(kTranslateOutputSize);
+            std::vector<unsigned char> translated(zq::telephony::kTranslateOutputSize);
             auto* out = As<LINETRANSLATEOUTPUT>(translated);
-            out->dwTotalSize = kTranslateOutputSize;
+            out->dwTotalSize = zq::telephony::kTranslateOutputSize;
             ResetReply();
             r = lineTranslateAddress(LineAppHandle, static_cast<DWORD>(CurrentDeviceID()), APIVersion,
                 canonical.c_str(), 0, 0, out);
@@ -155,7 +155,7 @@ void TzqCommTAPI::DoMakeCall(bool NoAddress)
         if (r < 0) {
             CloseLine();
         } else {
-            const LONG w = WaitReply(r, kReplyTimeout);
+            const LONG w = WaitReply(r, zq::telephony::kReplyTimeout);
             LastResult = w;
             if (w != 0) {
                 CloseLine();
@@ -237,7 +237,7 @@ void TzqCommTAPI::CloseLine()
                 ResetReply();
                 const LONG r = lineDrop(CallHandle, nullptr, 0);
                 LastResult = r;
-                if (r >= 0 && WaitReply(r, kReplyTimeout) == 0)
+                if (r >= 0 && WaitReply(r, zq::telephony::kReplyTimeout) == 0)
                     WaitCallIdle();
             }
             lineDeallocateCall(CallHandle);
@@ -264,9 +264,9 @@ bool TzqCommTAPI::IsCallIdle()
 {
     if (CallHandle == 0)
         return false;
-    std::vector<unsigned char> block(kCallStatusSize);
+    std::vector<unsigned char> block(zq::telephony::kCallStatusSize);
     auto* status = As<LINECALLSTATUS>(block);
-    status->dwTotalSize = kCallStatusSize;
+    status->dwTotalSize = zq::telephony::kCallStatusSize;
     if (lineGetCallStatus(CallHandle, status) != 0)
         return false;
     return (status->dwCallState & LINECALLSTATE_IDLE) != 0;
@@ -278,9 +278,9 @@ void TzqCommTAPI::WaitCallIdle()
         return;
     // Bounded like a reply: a call that never reports idle is deallocated
     // anyway after the reply time-out.
-    const DWORD deadline = GetTickCount() + kReplyTimeout;
+    const DWORD deadline = GetTickCount() + zq::telephony::kReplyTimeout;
     do {
-        ProcessMessages();
+        zq::kernel::ProcessMessages();
         Sleep(10);
         if (static_cast<LONG>(GetTickCount() - deadline) >= 0)
             return;
@@ -305,8 +305,8 @@ LONG TzqCommTAPI::WaitReply(LONG RequestID, DWORD Timeout)
 {
     const DWORD deadline = GetTickCount() + Timeout;
     while (ReplyArrived != 1 && ReplyRequestID != RequestID) {
-        if (HasApplicationObject())
-            ProcessMessages();
+        if (zq::kernel::HasApplicationObject())
+            zq::kernel::ProcessMessages();
         Sleep(10);
         if (Timeout != 0xFFFFFFFF && static_cast<LONG>(GetTickCount() - deadline) >= 0) {
             ReplyResult = -1;
@@ -360,7 +360,7 @@ void TzqCommTAPI::DispatchLineEvent(
         } catch (...) {
         }
         if (reported) {
-            ShowApplicationError(text);
+            zq::ui::ShowApplicationError(text);
             return;
         }
         try {
@@ -430,8 +430,8 @@ void TzqCommTAPI::LineEvent(
 void TzqCommTAPI::UpdateCallInfo(HCALL Call, DWORD Flags)
 {
     callInfo_.clear();
-    std::vector<unsigned char> block(kCallInfoSize);
-    As<LINECALLINFO>(block)->dwTotalSize = kCallInfoSize;
+    std::vector<unsigned char> block(zq::telephony::kCallInfoSize);
+    As<LINECALLINFO>(block)->dwTotalSize = zq::telephony::kCallInfoSize;
     LONG r = lineGetCallInfo(Call, As<LINECALLINFO>(block));
     if (r == static_cast<LONG>(LINEERR_STRUCTURETOOSMALL)) {
         const DWORD needed = As<LINECALLINFO>(block)->dwNeededSize;
@@ -512,7 +512,7 @@ void TzqCommTAPI::HandleOffering(HCALL Call)
         ReportTAPIError(9, "zqTAPI Error: Aswer on the incoming call was fault");
         return;
     }
-    const LONG w = WaitReply(r, kReplyTimeout);
+    const LONG w = WaitReply(r, zq::telephony::kReplyTimeout);
     LastResult = w;
     if (w < 0) {
         lineDeallocateCall(Call);

@@ -16,10 +16,10 @@ constexpr const char* kDeviceClass = "comm/datamodem";
 // only as the record's bytes.
 struct DevConfigRecord {
     unsigned char index = 0;
-    std::vector<unsigned char> var = std::vector<unsigned char>(kDevConfigSize);
+    std::vector<unsigned char> var = std::vector<unsigned char>(zq::telephony::kDevConfigSize);
     DevConfigRecord()
     {
-        Var()->dwTotalSize = kDevConfigSize;
+        Var()->dwTotalSize = zq::telephony::kDevConfigSize;
         Var()->dwStringFormat = STRINGFORMAT_BINARY;
     }
     VARSTRING* Var() { return reinterpret_cast<VARSTRING*>(var.data()); }
@@ -84,10 +84,11 @@ void TzqCommTAPI::SaveConfig(HKEY RootKey, const std::string& Key, const std::st
     // A configuration that did not fit the record would be saved
     // cut short: refuse it instead.
     const DWORD needed = w.Var()->dwNeededSize;
-    if (needed > kDevConfigSize || w.Var()->dwStringSize > kDevConfigSize - kHeaderSize) {
+    if (needed > zq::telephony::kDevConfigSize
+        || w.Var()->dwStringSize > zq::telephony::kDevConfigSize - kHeaderSize) {
         ReportTAPIError(9,
-            "Save config Error Device: the configuration is larger than " + std::to_string(kDevConfigSize)
-                + " bytes");
+            "Save config Error Device: the configuration is larger than "
+                + std::to_string(zq::telephony::kDevConfigSize) + " bytes");
         return;
     }
     w.index = static_cast<unsigned char>(deviceIndex_ & 0xFF);
@@ -134,7 +135,7 @@ void TzqCommTAPI::LoadConfig(
         ReportTAPIError(6, "Load config Error Device");
         return;
     }
-    const DWORD limit = std::min<DWORD>(w.Var()->dwNeededSize, kDevConfigSize) + 1;
+    const DWORD limit = std::min<DWORD>(w.Var()->dwNeededSize, zq::telephony::kDevConfigSize) + 1;
     DWORD size = limit;
     std::vector<unsigned char> record(limit);
     if (storedSize > limit

@@ -18,7 +18,7 @@ constexpr const char* kServicesClassKey = "System\\CurrentControlSet\\Services\\
 
 struct ModemKeyList {
     std::mutex mutex;
-    std::vector<TModemKey> keys;
+    std::vector<zq::telephony::TModemKey> keys;
 };
 
 ModemKeyList& List()
@@ -66,11 +66,11 @@ bool SubkeyName(HKEY key, DWORD index, std::string& name)
 }
 
 // The NT family lists every modem as a numbered subkey of the modem class.
-void ScanModemClass(std::vector<TModemKey>& keys)
+void ScanModemClass(std::vector<zq::telephony::TModemKey>& keys)
 {
     HKEY classKey = nullptr;
-    if (RegOpenKeyEx(
-            HKEY_LOCAL_MACHINE, kModemClassKey, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, &classKey)
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, zq::registry::kModemClassKey, 0,
+            KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, &classKey)
         != LONG(ERROR_SUCCESS))
         return;
     std::string subName;
@@ -80,7 +80,8 @@ void ScanModemClass(std::vector<TModemKey>& keys)
             continue;
         std::string friendlyName;
         if (QueryText(modemKey, "FriendlyName", friendlyName))
-            keys.push_back(TModemKey { friendlyName, std::string(kModemClassKey) + "\\" + subName });
+            keys.push_back(zq::telephony::TModemKey {
+                friendlyName, std::string(zq::registry::kModemClassKey) + "\\" + subName });
         RegCloseKey(modemKey);
     }
     RegCloseKey(classKey);
@@ -88,7 +89,7 @@ void ScanModemClass(std::vector<TModemKey>& keys)
 
 // Elsewhere modems are found among the enumerated hardware: a key with a
 // "Class" value is a device (a modem or not), a key without one a branch.
-void ScanEnumTree(const std::string& path, std::vector<TModemKey>& keys)
+void ScanEnumTree(const std::string& path, std::vector<zq::telephony::TModemKey>& keys)
 {
     HKEY key = nullptr;
     if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, &key)
@@ -102,7 +103,8 @@ void ScanEnumTree(const std::string& path, std::vector<TModemKey>& keys)
         // left out rather than listed under a made-up name or key.
         if (QString::fromStdString(deviceClass).toLower() == QLatin1String("modem")
             && QueryText(key, "FriendlyName", friendlyName) && QueryText(key, "Driver", driver))
-            keys.push_back(TModemKey { friendlyName, std::string(kServicesClassKey) + "\\" + driver });
+            keys.push_back(
+                zq::telephony::TModemKey { friendlyName, std::string(kServicesClassKey) + "\\" + driver });
     } else {
         std::string subName;
         for (DWORD index = 0; SubkeyName(key, index, subName); ++index)
@@ -123,12 +125,12 @@ std::string FindModemKey(const std::string& Name)
     ModemKeyList& list = List();
     std::lock_guard lock(list.mutex);
     if (list.keys.empty()) {
-        if (IsNTFamily())
+        if (zq::kernel::IsNTFamily())
             ScanModemClass(list.keys);
         else
             ScanEnumTree("Enum", list.keys);
     }
-    for (const TModemKey& key : list.keys) {
+    for (const zq::telephony::TModemKey& key : list.keys) {
         if (SameName(key.Name, Name))
             return key.Path;
     }
@@ -142,14 +144,14 @@ void ScanModemKeys(const std::string& Path)
     ScanEnumTree(Path, list.keys);
 }
 
-std::vector<TModemKey> ModemKeys()
+std::vector<zq::telephony::TModemKey> ModemKeys()
 {
     ModemKeyList& list = List();
     std::lock_guard lock(list.mutex);
     return list.keys;
 }
 
-void ResetModemKeys()
+void zq::telephony::ResetModemKeys()
 {
     ModemKeyList& list = List();
     std::lock_guard lock(list.mutex);

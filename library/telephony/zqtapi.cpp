@@ -199,7 +199,7 @@ LONG lineGetAddressID(HLINE hLine, DWORD* lpdwAddressID, DWORD dwAddressMode, LP
         "lineGetAddressIDA", hLine, lpdwAddressID, dwAddressMode, lpsAddress, dwSize);
 }
 
-DWORD TAPIErrorMessageId(DWORD code)
+DWORD zq::telephony::TAPIErrorMessageId(DWORD code)
 {
     switch (code >> 28) {
     case 0x8:
@@ -226,6 +226,6 @@ std::string TAPIErrorText(DWORD code)
     if (!load)
         return std::string();
     char buffer[1024];
-    const DWORD n = load(TAPIErrorMessageId(code), buffer, sizeof buffer);
+    const DWORD n = load(zq::telephony::TAPIErrorMessageId(code), buffer, sizeof buffer);
     return std::string(buffer, n);
 }

@@ -10,16 +10,16 @@ std::mutex& HookMutex()
     static std::mutex m;
     return m;
 }
-DebugOutputHook& Hook()
+zq::kernel::DebugOutputHook& Hook()
 {
-    static DebugOutputHook h;
+    static zq::kernel::DebugOutputHook h;
     return h;
 }
 } // namespace
 
 void OutputDebugString(const std::string& text)
 {
-    DebugOutputHook hook;
+    zq::kernel::DebugOutputHook hook;
     {
         std::lock_guard lock(HookMutex());
         hook = Hook();
@@ -31,10 +31,10 @@ void OutputDebugString(const std::string& text)
         std::fprintf(stderr, "[debug] %s\n", text.c_str());
 }
 
-DebugOutputHook SetDebugOutputHook(DebugOutputHook hook)
+zq::kernel::DebugOutputHook zq::kernel::SetDebugOutputHook(DebugOutputHook hook)
 {
     std::lock_guard lock(HookMutex());
-    DebugOutputHook old = std::move(Hook());
+    zq::kernel::DebugOutputHook old = std::move(Hook());
     Hook() = std::move(hook);
     return old;
 }

@@ -65,7 +65,7 @@ void SetLastError(DWORD code)
     lastError = code;
 }
 
-DWORD Win32ErrorFromErrno(int err)
+DWORD zq::kernel::Win32ErrorFromErrno(int err)
 {
     switch (err) {
     case 0:
@@ -108,9 +108,9 @@ DWORD Win32ErrorFromErrno(int err)
     }
 }
 
-DWORD SetLastErrorFromErrno(int err)
+DWORD zq::kernel::SetLastErrorFromErrno(int err)
 {
-    DWORD code = Win32ErrorFromErrno(err);
+    DWORD code = zq::kernel::Win32ErrorFromErrno(err);
     SetLastError(code);
     return code;
 }

@@ -31,7 +31,7 @@ struct Registry {
     UINT nextRegistered = 0xC000;
     struct Window {
         DWORD thread;
-        std::shared_ptr<WindowProc> proc;
+        std::shared_ptr<zq::kernel::WindowProc> proc;
     };
     std::unordered_map<HWND, Window> windows;
     uintptr_t nextWindow = 0x10000;
@@ -185,7 +185,7 @@ BOOL GetMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax)
     return m.message == WM_QUIT ? FALSE : TRUE;
 }
 
-BOOL GetMessageTimeout(MSG* msg, UINT filterMin, UINT filterMax, DWORD timeoutMs)
+BOOL zq::kernel::GetMessageTimeout(MSG* msg, UINT filterMin, UINT filterMax, DWORD timeoutMs)
 {
     auto q = OwnQueue();
     std::unique_lock lock(q->mutex);
@@ -209,7 +209,7 @@ LRESULT DispatchMessage(const MSG* msg)
 {
     if (!msg || !msg->hwnd)
         return 0;
-    std::shared_ptr<WindowProc> proc;
+    std::shared_ptr<zq::kernel::WindowProc> proc;
     {
         Registry& r = Reg();
         std::lock_guard lock(r.mutex);
@@ -221,18 +221,18 @@ LRESULT DispatchMessage(const MSG* msg)
     return (*proc)(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 
-HWND AllocateMessageWindow(WindowProc proc)
+HWND zq::kernel::AllocateMessageWindow(WindowProc proc)
 {
     OwnQueue();
     Registry& r = Reg();
     std::lock_guard lock(r.mutex);
     HWND h = reinterpret_cast<HWND>(r.nextWindow);
     r.nextWindow += 0x10;
-    r.windows[h] = { GetCurrentThreadId(), std::make_shared<WindowProc>(std::move(proc)) };
+    r.windows[h] = { GetCurrentThreadId(), std::make_shared<zq::kernel::WindowProc>(std::move(proc)) };
     return h;
 }
 
-void DeallocateMessageWindow(HWND hwnd)
+void zq::kernel::DeallocateMessageWindow(HWND hwnd)
 {
     Registry& r = Reg();
     std::lock_guard lock(r.mutex);

@@ -11,7 +11,7 @@ BOOL GetVersionEx(OSVERSIONINFO* info)
     return TRUE;
 }
 
-bool IsNTFamily()
+bool zq::kernel::IsNTFamily()
 {
     OSVERSIONINFO v;
     GetVersionEx(&v);

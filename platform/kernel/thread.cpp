@@ -44,12 +44,12 @@ struct TThread::StartGate {
     bool cancelled = false;
 };
 
-bool HasApplicationObject()
+bool zq::kernel::HasApplicationObject()
 {
     return QCoreApplication::instance() != nullptr;
 }
 
-bool IsMainThread()
+bool zq::kernel::IsMainThread()
 {
     if (auto* app = QCoreApplication::instance())
         return QThread::currentThread() == app->thread();
@@ -58,7 +58,7 @@ bool IsMainThread()
 
 void CheckSynchronize()
 {
-    if (!IsMainThread())
+    if (!zq::kernel::IsMainThread())
         return;
     MainWake& w = Wake();
     for (;;) {
@@ -83,17 +83,17 @@ void CheckSynchronize()
     }
 }
 
-void ProcessMessages()
+void zq::kernel::ProcessMessages()
 {
     CheckSynchronize();
-    if (HasApplicationObject())
+    if (zq::kernel::HasApplicationObject())
         QCoreApplication::processEvents(QEventLoop::AllEvents);
     CheckSynchronize();
 }
 
 void TThread::Synchronize(const std::function<void()>& fn)
 {
-    if (IsMainThread() || !HasApplicationObject()) {
+    if (zq::kernel::IsMainThread() || !zq::kernel::HasApplicationObject()) {
         fn();
         return;
     }
@@ -122,7 +122,7 @@ void TThread::Synchronize(const std::function<void()>& fn)
 void zq::kernel::ThreadControl::WaitFor() const
 {
     MainWake& w = Wake();
-    const bool serve = IsMainThread();
+    const bool serve = zq::kernel::IsMainThread();
     std::unique_lock lock(w.mutex);
     for (;;) {
         if (ended_)

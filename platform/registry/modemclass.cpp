@@ -12,12 +12,12 @@ LONG SetString(HKEY key, const char* name, const std::string& text)
 
 } // namespace
 
-LONG RegisterModem(const std::string& subkeyName, const std::string& friendlyName,
+LONG zq::registry::RegisterModem(const std::string& subkeyName, const std::string& friendlyName,
     const std::string& attachedPort, const std::string& userInit)
 {
     if (subkeyName.empty() || subkeyName.find('\\') != std::string::npos)
         return LONG(ERROR_INVALID_PARAMETER);
-    const std::string path = std::string(kModemClassKey) + "\\" + subkeyName;
+    const std::string path = std::string(zq::registry::kModemClassKey) + "\\" + subkeyName;
     HKEY key = nullptr;
     LONG rc = RegCreateKeyEx(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
         KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr);

@@ -415,12 +415,12 @@ LONG RegCloseKey(HKEY hKey)
                                                                  : Result(ERROR_INVALID_HANDLE);
 }
 
-std::string RegistryStoreFile()
+std::string zq::registry::RegistryStoreFile()
 {
     return StoreFilePath().toStdString();
 }
 
-void RegWithStoreHeld(const std::function<void()>& work)
+void zq::registry::RegWithStoreHeld(const std::function<void()>& work)
 {
     // The process's own lock is not kept across work, which uses the
     // functions that take it.

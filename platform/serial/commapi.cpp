@@ -122,7 +122,7 @@ BOOL PurgeComm(HANDLE h, DWORD flags)
     return WithPort(h, [&](CommPort& p) { return p.Purge(flags); });
 }
 
-BOOL GetCommRtsToggle(HANDLE h, DWORD* how)
+BOOL zq::serial::GetCommRtsToggle(HANDLE h, DWORD* how)
 {
     if (!how) {
         SetLastError(ERROR_INVALID_PARAMETER);

@@ -39,24 +39,24 @@ public:
             SetLastError(ERROR_INVALID_PARAMETER);
             return false;
         }
-        switch (DcbDtrControl(dcb)) {
+        switch (zq::serial::DcbDtrControl(dcb)) {
         case DTR_CONTROL_DISABLE:
-            outputLines_ &= ~PAIR_DTR_ON;
+            outputLines_ &= ~zq::serial::PAIR_DTR_ON;
             break;
         case DTR_CONTROL_ENABLE:
-            outputLines_ |= PAIR_DTR_ON;
+            outputLines_ |= zq::serial::PAIR_DTR_ON;
             break;
         }
-        const bool toggle = DcbRtsControl(dcb) == RTS_CONTROL_TOGGLE;
+        const bool toggle = zq::serial::DcbRtsControl(dcb) == RTS_CONTROL_TOGGLE;
         if (toggling_ && !toggle)
             SetToggledRts(false);
         toggling_ = toggle;
-        switch (DcbRtsControl(dcb)) {
+        switch (zq::serial::DcbRtsControl(dcb)) {
         case RTS_CONTROL_DISABLE:
-            outputLines_ &= ~PAIR_RTS_ON;
+            outputLines_ &= ~zq::serial::PAIR_RTS_ON;
             break;
         case RTS_CONTROL_ENABLE:
-            outputLines_ |= PAIR_RTS_ON;
+            outputLines_ |= zq::serial::PAIR_RTS_ON;
             break;
         case RTS_CONTROL_TOGGLE:
             SetToggledRts(port->PendingOutputBytes() > 0);
@@ -71,24 +71,24 @@ public:
     {
         switch (func) {
         case SETRTS:
-            outputLines_ |= PAIR_RTS_ON;
+            outputLines_ |= zq::serial::PAIR_RTS_ON;
             break;
         case CLRRTS:
-            outputLines_ &= ~PAIR_RTS_ON;
+            outputLines_ &= ~zq::serial::PAIR_RTS_ON;
             break;
         case SETDTR:
-            outputLines_ |= PAIR_DTR_ON;
+            outputLines_ |= zq::serial::PAIR_DTR_ON;
             break;
         case CLRDTR:
-            outputLines_ &= ~PAIR_DTR_ON;
+            outputLines_ &= ~zq::serial::PAIR_DTR_ON;
             break;
         case SETBREAK:
-            outputLines_ |= PAIR_BREAK_ON;
+            outputLines_ |= zq::serial::PAIR_BREAK_ON;
             if (CommPort* peer = Peer())
                 peer->ReportErrors(CE_BREAK);
             break;
         case CLRBREAK:
-            outputLines_ &= ~PAIR_BREAK_ON;
+            outputLines_ &= ~zq::serial::PAIR_BREAK_ON;
             break;
         default: // XON/XOFF are not simulated
             break;
@@ -96,7 +96,10 @@ public:
         return true;
     }
 
-    DWORD RtsToggle() override { return toggling_ ? RTS_TOGGLE_BY_WRITE : RTS_TOGGLE_OFF; }
+    DWORD RtsToggle() override
+    {
+        return toggling_ ? zq::serial::RTS_TOGGLE_BY_WRITE : zq::serial::RTS_TOGGLE_OFF;
+    }
 
     DWORD HoldFlags() override { return CtsHeld() && port->PendingOutputBytes() ? COMSTAT_fCtsHold : 0; }
 
@@ -104,7 +107,7 @@ public:
     {
         if (toggling_ && port->PendingOutputBytes() > 0)
             SetToggledRts(true); // before the first bit leaves
-        if (port->PendingOutputBytes() == 0 || CtsHeld() || (outputLines_ & PAIR_BREAK_ON)) {
+        if (port->PendingOutputBytes() == 0 || CtsHeld() || (outputLines_ & zq::serial::PAIR_BREAK_ON)) {
             sending_ = false;
             return;
         }
@@ -198,7 +201,8 @@ private:
     // RTS as the toggle drives it; through the cable it is the peer's CTS.
     void SetToggledRts(bool on)
     {
-        const DWORD lines = on ? (outputLines_ | PAIR_RTS_ON) : (outputLines_ & ~PAIR_RTS_ON);
+        const DWORD lines
+            = on ? (outputLines_ | zq::serial::PAIR_RTS_ON) : (outputLines_ & ~zq::serial::PAIR_RTS_ON);
         if (lines == outputLines_)
             return;
         outputLines_ = lines;
@@ -246,7 +250,7 @@ template <class Fn> BOOL WithPairSide(HANDLE h, Fn fn)
 
 } // namespace
 
-BOOL CreateCommPortPair(HANDLE* first, HANDLE* second)
+BOOL zq::serial::CreateCommPortPair(HANDLE* first, HANDLE* second)
 {
     if (!first || !second) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -262,18 +266,18 @@ BOOL CreateCommPortPair(HANDLE* first, HANDLE* second)
     return TRUE;
 }
 
-BOOL SetCommPairModemStatus(HANDLE h, DWORD mask, DWORD values)
+BOOL zq::serial::SetCommPairModemStatus(HANDLE h, DWORD mask, DWORD values)
 {
     mask &= MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON;
     return WithPairSide(h, [&](CommPort&, PairDevice& d) { d.SetInputLines(mask, values); });
 }
 
-BOOL InjectCommErrors(HANDLE h, DWORD errors)
+BOOL zq::serial::InjectCommErrors(HANDLE h, DWORD errors)
 {
     return WithPairSide(h, [&](CommPort& p, PairDevice&) { p.ReportErrors(errors); });
 }
 
-BOOL GetCommPairOutputLines(HANDLE h, DWORD* lines)
+BOOL zq::serial::GetCommPairOutputLines(HANDLE h, DWORD* lines)
 {
     if (!lines) {
         SetLastError(ERROR_INVALID_PARAMETER);

@@ -136,7 +136,7 @@ public:
     {
         termios t {};
         if (tcgetattr(fd_, &t) != 0) {
-            SetLastErrorFromErrno(errno);
+            zq::kernel::SetLastErrorFromErrno(errno);
             return false;
         }
         const Speed* speed = std::find_if(
@@ -166,7 +166,7 @@ public:
         }
         if (dcb.StopBits != ONESTOPBIT)
             t.c_cflag |= CSTOPB;
-        if ((dcb.Flags & DCB_fOutxCtsFlow) || DcbRtsControl(dcb) == RTS_CONTROL_HANDSHAKE)
+        if ((dcb.Flags & DCB_fOutxCtsFlow) || zq::serial::DcbRtsControl(dcb) == RTS_CONTROL_HANDSHAKE)
             t.c_cflag |= CRTSCTS;
         t.c_iflag &= ~(INPCK | IXON | IXOFF);
         if (dcb.Flags & DCB_fParity)
@@ -180,18 +180,18 @@ public:
         if (dcb.XoffChar)
             t.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
         if (tcsetattr(fd_, TCSANOW, &t) != 0) {
-            SetLastErrorFromErrno(errno);
+            zq::kernel::SetLastErrorFromErrno(errno);
             return false;
         }
-        ApplyRtsToggle(DcbRtsControl(dcb) == RTS_CONTROL_TOGGLE);
+        ApplyRtsToggle(zq::serial::DcbRtsControl(dcb) == RTS_CONTROL_TOGGLE);
         if (hasLines_) {
-            if (DcbDtrControl(dcb) == DTR_CONTROL_ENABLE)
+            if (zq::serial::DcbDtrControl(dcb) == DTR_CONTROL_ENABLE)
                 SetLine(TIOCM_DTR, true);
-            else if (DcbDtrControl(dcb) == DTR_CONTROL_DISABLE)
+            else if (zq::serial::DcbDtrControl(dcb) == DTR_CONTROL_DISABLE)
                 SetLine(TIOCM_DTR, false);
-            if (DcbRtsControl(dcb) == RTS_CONTROL_ENABLE)
+            if (zq::serial::DcbRtsControl(dcb) == RTS_CONTROL_ENABLE)
                 SetLine(TIOCM_RTS, true);
-            else if (DcbRtsControl(dcb) == RTS_CONTROL_DISABLE)
+            else if (zq::serial::DcbRtsControl(dcb) == RTS_CONTROL_DISABLE)
                 SetLine(TIOCM_RTS, false);
         }
         return true;
@@ -219,14 +219,14 @@ public:
         case SETBREAK:
         case CLRBREAK:
             if (ioctl(fd_, func == SETBREAK ? TIOCSBRK : TIOCCBRK) != 0) {
-                SetLastErrorFromErrno(errno);
+                zq::kernel::SetLastErrorFromErrno(errno);
                 return false;
             }
             return true;
         case SETXOFF:
         case SETXON:
             if (tcflow(fd_, func == SETXOFF ? TCIOFF : TCION) != 0) {
-                SetLastErrorFromErrno(errno);
+                zq::kernel::SetLastErrorFromErrno(errno);
                 return false;
             }
             return true;
@@ -338,24 +338,24 @@ private:
     void ApplyRtsToggle(bool wanted)
     {
         if (!wanted) {
-            if (toggle_ == RTS_TOGGLE_DRIVER) {
+            if (toggle_ == zq::serial::RTS_TOGGLE_DRIVER) {
                 serial_rs485 rs485 {};
                 ioctl(fd_, TIOCSRS485, &rs485);
             }
-            toggle_ = RTS_TOGGLE_OFF;
+            toggle_ = zq::serial::RTS_TOGGLE_OFF;
             rtsRaised_ = false;
             return;
         }
-        if (toggle_ != RTS_TOGGLE_OFF)
+        if (toggle_ != zq::serial::RTS_TOGGLE_OFF)
             return;
         serial_rs485 rs485 {};
         rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
         if (ioctl(fd_, TIOCSRS485, &rs485) == 0) {
-            toggle_ = RTS_TOGGLE_DRIVER;
+            toggle_ = zq::serial::RTS_TOGGLE_DRIVER;
             return;
         }
         // ENOTTY (no RS-485 in the driver, or a pseudo-terminal) or EINVAL.
-        toggle_ = RTS_TOGGLE_BY_WRITE;
+        toggle_ = zq::serial::RTS_TOGGLE_BY_WRITE;
         rtsRaised_ = port->PendingOutputBytes() > 0;
         if (hasLines_)
             SetLine(TIOCM_RTS, rtsRaised_);
@@ -363,7 +363,7 @@ private:
 
     void SetToggledRts(bool on)
     {
-        if (toggle_ != RTS_TOGGLE_BY_WRITE || rtsRaised_ == on)
+        if (toggle_ != zq::serial::RTS_TOGGLE_BY_WRITE || rtsRaised_ == on)
             return;
         rtsRaised_ = on;
         if (hasLines_)
@@ -373,7 +373,7 @@ private:
     bool SetLine(int bit, bool on)
     {
         if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit) != 0) {
-            SetLastErrorFromErrno(errno);
+            zq::kernel::SetLastErrorFromErrno(errno);
             return false;
         }
         return true;
@@ -537,7 +537,7 @@ private:
     bool hasLines_ = false;
     bool hasCounters_ = false;
     bool hungUp_ = false;
-    DWORD toggle_ = RTS_TOGGLE_OFF;
+    DWORD toggle_ = zq::serial::RTS_TOGGLE_OFF;
     bool rtsRaised_ = false; // as the toggle by write set it
     serial_icounter_struct counters_ {};
     // Helpers; their flags are guarded by the port's mutex.
@@ -567,11 +567,11 @@ bool MakeRaw(int fd)
 
 } // namespace
 
-HANDLE OpenCommPort(const std::string& path)
+HANDLE zq::serial::OpenCommPort(const std::string& path)
 {
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        SetLastErrorFromErrno(errno);
+        zq::kernel::SetLastErrorFromErrno(errno);
         return INVALID_HANDLE_VALUE;
     }
     auto fail = [fd](DWORD code) {
@@ -583,10 +583,10 @@ HANDLE OpenCommPort(const std::string& path)
         return fail(ERROR_NOT_SUPPORTED);
     // A port has one user at a time, as a COM port has.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0)
-        return fail(errno == EWOULDBLOCK ? ERROR_ACCESS_DENIED : Win32ErrorFromErrno(errno));
+        return fail(errno == EWOULDBLOCK ? ERROR_ACCESS_DENIED : zq::kernel::Win32ErrorFromErrno(errno));
     ioctl(fd, TIOCEXCL);
     if (!MakeRaw(fd)) {
-        const DWORD code = Win32ErrorFromErrno(errno);
+        const DWORD code = zq::kernel::Win32ErrorFromErrno(errno);
         ioctl(fd, TIOCNXCL);
         return fail(code);
     }

@@ -11,7 +11,7 @@
 
 namespace {
 std::mutex hookMutex;
-ErrorReportHook hook;
+zq::ui::ErrorReportHook hook;
 
 bool CanShowBoxes()
 {
@@ -22,9 +22,9 @@ bool CanShowBoxes()
     return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
 
-int Report(HWND owner, const ErrorReport& r)
+int Report(HWND owner, const zq::ui::ErrorReport& r)
 {
-    ErrorReportHook h;
+    zq::ui::ErrorReportHook h;
     {
         std::lock_guard lock(hookMutex);
         h = hook;
@@ -51,15 +51,15 @@ int Report(HWND owner, const ErrorReport& r)
 }
 } // namespace
 
-ErrorReportHook SetErrorReportHook(ErrorReportHook h)
+zq::ui::ErrorReportHook zq::ui::SetErrorReportHook(ErrorReportHook h)
 {
     std::lock_guard lock(hookMutex);
-    ErrorReportHook old = std::move(hook);
+    zq::ui::ErrorReportHook old = std::move(hook);
     hook = std::move(h);
     return old;
 }
 
-void ShowApplicationError(const std::string& text)
+void zq::ui::ShowApplicationError(const std::string& text)
 {
     Report(GetForegroundWindow(), { "Application Error", text, MB_ICONSTOP });
 }

@@ -102,7 +102,7 @@ TEST(Headless, AFormThatOnlySpeaksLeavesTheLineAloneAndSpeaks)
     EXPECT_EQ(window.zqDeviceBox1->zqComm(), window.zqCommTAPI1);
     EXPECT_GT(window.zqDeviceBox1->count(), 0);
 
-    TForm1 speaking(nullptr, TFormUse::SpeakingOnly);
+    TForm1 speaking(nullptr, zq::demo::TFormUse::SpeakingOnly);
     EXPECT_EQ(speaking.zqDeviceBox1->zqComm(), nullptr);
     EXPECT_EQ(speaking.zqDeviceBox1->count(), 0);
     EXPECT_EQ(speaking.cbVoices->count(), window.cbVoices->count());

@@ -333,42 +333,42 @@ TEST_F(TwoWindows, TheCheckBoxWaitsOnUncheckingToo)
 }
 
 // Finds a described object by name anywhere below root.
-const TFormObject* FindObject(const TFormObject& root, const std::string& name)
+const zq::framework::TFormObject* FindObject(const zq::framework::TFormObject& root, const std::string& name)
 {
     if (root.name == name)
         return &root;
-    for (const TFormObject& c : root.children)
-        if (const TFormObject* f = FindObject(c, name))
+    for (const zq::framework::TFormObject& c : root.children)
+        if (const zq::framework::TFormObject* f = FindObject(c, name))
             return f;
     return nullptr;
 }
 
 // A value as the reader sets it: enumeration members, and sets of them,
 // become the integers they stand for.
-std::string Normalised(const TFormValue& v)
+std::string Normalised(const zq::framework::TFormValue& v)
 {
-    TFormValue n = v;
+    zq::framework::TFormValue n = v;
     int value = 0;
-    if (v.kind == TFormValue::Kind::Ident && EnumMemberValue(v.text, value)) {
-        n = TFormValue {};
+    if (v.kind == zq::framework::TFormValue::Kind::Ident && zq::framework::EnumMemberValue(v.text, value)) {
+        n = zq::framework::TFormValue {};
         n.integer = value;
-    } else if (v.kind == TFormValue::Kind::Set) {
+    } else if (v.kind == zq::framework::TFormValue::Kind::Set) {
         long long bits = 0;
         bool known = true;
         for (const std::string& m : v.members) {
-            known = known && EnumMemberValue(m, value);
+            known = known && zq::framework::EnumMemberValue(m, value);
             bits |= 1ll << value;
         }
         if (known) {
-            n = TFormValue {};
+            n = zq::framework::TFormValue {};
             n.integer = bits;
         }
     }
-    TFormObject o;
+    zq::framework::TFormObject o;
     o.name = "x";
     o.className = "T";
     o.properties.push_back({ "v", n, 0 });
-    return WriteFormText(o);
+    return zq::framework::WriteFormText(o);
 }
 
 // What the written form says differently from the window's resource, for
@@ -376,13 +376,13 @@ std::string Normalised(const TFormValue& v)
 std::vector<std::string> DifferencesFromResource(const TForm1& form,
     const std::function<bool(const std::string& object, const std::string& property)>& chosen)
 {
-    const TFormObject resource = ParseForm(MainFormResource());
-    const TFormObject written
-        = WriteForm(const_cast<TForm1*>(&form), "TForm1", const_cast<TForm1&>(form).Handlers());
+    const zq::framework::TFormObject resource = zq::framework::ParseForm(zq::demo::MainFormResource());
+    const zq::framework::TFormObject written = zq::framework::WriteForm(
+        const_cast<TForm1*>(&form), "TForm1", const_cast<TForm1&>(form).Handlers());
     std::vector<std::string> differences;
-    for (const TFormObject& object : resource.children) {
-        const TFormObject* out = FindObject(written, object.name);
-        for (const TFormProperty& p : object.properties) {
+    for (const zq::framework::TFormObject& object : resource.children) {
+        const zq::framework::TFormObject* out = FindObject(written, object.name);
+        for (const zq::framework::TFormProperty& p : object.properties) {
             if (!chosen(object.name, p.name))
                 continue;
             const std::string what = object.name + "." + p.name;
@@ -391,7 +391,7 @@ std::vector<std::string> DifferencesFromResource(const TForm1& form,
                 continue;
             }
             auto it = std::find_if(out->properties.begin(), out->properties.end(),
-                [&](const TFormProperty& q) { return q.name == p.name; });
+                [&](const zq::framework::TFormProperty& q) { return q.name == p.name; });
             if (it == out->properties.end())
                 differences.push_back(what + ": not written");
             else if (Normalised(it->value) != Normalised(p.value))
@@ -428,7 +428,8 @@ TEST_F(MainWindow, WrittenFormCarriesTheModemSettingsAndTheDeviceBox)
               return object == "zqDeviceBox1" || IsModemSetting(property);
           });
     EXPECT_TRUE(differences.empty()) << ::testing::PrintToString(differences);
-    EXPECT_NO_THROW(ParseForm(WriteFormText(WriteForm(&form, "TForm1", form.Handlers()))));
+    EXPECT_NO_THROW(zq::framework::ParseForm(
+        zq::framework::WriteFormText(zq::framework::WriteForm(&form, "TForm1", form.Handlers()))));
 }
 
 } // namespace

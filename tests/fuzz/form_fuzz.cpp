@@ -25,45 +25,45 @@ bool IsIdent(const std::string& s, bool dotted = false)
     return true;
 }
 
-bool NamesAreIdents(const TFormObject& o)
+bool NamesAreIdents(const zq::framework::TFormObject& o)
 {
     if (!IsIdent(o.name) || !IsIdent(o.className))
         return false;
-    for (const TFormProperty& p : o.properties) {
+    for (const zq::framework::TFormProperty& p : o.properties) {
         if (!IsIdent(p.name, true))
             return false;
-        if (p.value.kind == TFormValue::Kind::Ident && !IsIdent(p.value.text, true))
+        if (p.value.kind == zq::framework::TFormValue::Kind::Ident && !IsIdent(p.value.text, true))
             return false;
         for (const std::string& m : p.value.members)
             if (!IsIdent(m))
                 return false;
     }
-    for (const TFormObject& c : o.children)
+    for (const zq::framework::TFormObject& c : o.children)
         if (!NamesAreIdents(c))
             return false;
     return true;
 }
 
-bool SameValue(const TFormValue& a, const TFormValue& b)
+bool SameValue(const zq::framework::TFormValue& a, const zq::framework::TFormValue& b)
 {
     if (a.kind != b.kind)
         return false;
     switch (a.kind) {
-    case TFormValue::Kind::Integer:
+    case zq::framework::TFormValue::Kind::Integer:
         return a.integer == b.integer;
-    case TFormValue::Kind::String:
-    case TFormValue::Kind::Ident:
+    case zq::framework::TFormValue::Kind::String:
+    case zq::framework::TFormValue::Kind::Ident:
         return a.text == b.text;
-    case TFormValue::Kind::Set:
-    case TFormValue::Kind::List:
+    case zq::framework::TFormValue::Kind::Set:
+    case zq::framework::TFormValue::Kind::List:
         return a.members == b.members;
-    case TFormValue::Kind::Boolean:
+    case zq::framework::TFormValue::Kind::Boolean:
         return a.boolean == b.boolean;
     }
     return false;
 }
 
-bool SameObject(const TFormObject& a, const TFormObject& b)
+bool SameObject(const zq::framework::TFormObject& a, const zq::framework::TFormObject& b)
 {
     if (a.name != b.name || a.className != b.className || a.properties.size() != b.properties.size()
         || a.children.size() != b.children.size())
@@ -83,18 +83,18 @@ bool SameObject(const TFormObject& a, const TFormObject& b)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    TFormObject form;
+    zq::framework::TFormObject form;
     try {
-        form = ParseForm(text);
+        form = zq::framework::ParseForm(text);
     } catch (const EReadError&) {
         return 0;
     }
-    const std::string written = WriteFormText(form);
+    const std::string written = zq::framework::WriteFormText(form);
     if (!NamesAreIdents(form))
         return 0;
-    TFormObject again;
+    zq::framework::TFormObject again;
     try {
-        again = ParseForm(written);
+        again = zq::framework::ParseForm(written);
     } catch (const EReadError& e) {
         std::fprintf(stderr, "a written form does not read back: %s\n%s\n", e.what(), written.c_str());
         std::abort();

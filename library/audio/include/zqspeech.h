@@ -91,5 +91,9 @@ private:
     int64_t renderedBytes_ = 0;
 };
 
+namespace zq::audio {
+
 // Makes TzqSpeech known to form resources (also done when the library loads).
 ZQSPEECH_EXPORT void RegisterSpeechComponents();
+
+} // namespace zq::audio

@@ -140,10 +140,10 @@ private:
     void StartInputThread();
     // Waits for a direction's thread that has ended its device but not yet
     // its after-event, so events stay in order and none runs late.
-    static void FinishThread(std::shared_ptr<TWavLink>& Link);
+    static void FinishThread(std::shared_ptr<zq::audio::TWavLink>& Link);
 
-    std::shared_ptr<TWavLink> inputThread_;
-    std::shared_ptr<TWavLink> outputThread_;
+    std::shared_ptr<zq::audio::TWavLink> inputThread_;
+    std::shared_ptr<zq::audio::TWavLink> outputThread_;
     // Held while a device is torn down or one of its buffers is refilled, so
     // neither thread frees a buffer the other is still filling.
     zq::audio::WaveLock outputLock_;

@@ -16,6 +16,10 @@
 #include <memory>
 #include <mutex>
 
+class TWavThread;
+
+namespace zq::audio {
+
 // (Header) — a completed header, as the device returned it.
 using TWaveHeaderEvent = TEvent<WAVEHDR*>;
 
@@ -39,7 +43,7 @@ public:
     bool Notifying() const { return notifying_; }
 
 private:
-    friend class TWavThread;
+    friend class ::TWavThread;
     explicit TWavLink(std::shared_ptr<zq::kernel::ThreadControl> Control)
         : control_(std::move(Control))
     {
@@ -55,16 +59,18 @@ private:
     std::atomic<bool> notifying_ { false };
 };
 
+} // namespace zq::audio
+
 class ZQWAVEBASE_EXPORT TWavThread : public TThread {
 public:
     // Created suspended and self-freeing; OnDone runs on the main thread
     // when the thread has ended (the component's after-event).
-    TWavThread(const TWaveHeaderEvent& Callback, std::function<void()> OnDone);
+    TWavThread(const zq::audio::TWaveHeaderEvent& Callback, std::function<void()> OnDone);
 
     // Starts the thread and returns once it owns its message queue, so the
     // device may be opened with the thread as its callback. The returned
     // link is all that may be used of the thread from then on.
-    std::shared_ptr<TWavLink> StartWithQueue();
+    std::shared_ptr<zq::audio::TWavLink> StartWithQueue();
 
     // The parameter of the last device message (a header address).
     LPARAM Param = 0;
@@ -73,5 +79,5 @@ protected:
     void Execute() override;
 
 private:
-    std::shared_ptr<TWavLink> link_;
+    std::shared_ptr<zq::audio::TWavLink> link_;
 };

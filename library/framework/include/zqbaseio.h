@@ -23,7 +23,9 @@
 class TzqCustomDataProcessor;
 class TzqCustomLogFile;
 class TzqThreadIO;
+namespace zq::framework {
 class TerminalHook;
+} // namespace zq::framework
 
 // A window message as the device-change handler receives it.
 struct TMessage {
@@ -145,7 +147,7 @@ protected:
     std::shared_ptr<zq::kernel::ThreadControl> ThreadControl_;
 
 private:
-    friend class TerminalHook;
+    friend class zq::framework::TerminalHook;
     friend class TzqThreadIO;
     bool TerminalKey(char Ch);
     TTerminalUsageProp TerminalUsageProp() const { return static_cast<TTerminalUsageProp>(terminalUsage_); }
@@ -165,5 +167,5 @@ private:
     TzqCustomDataProcessor* dataProcessor_ = nullptr;
     TzqCustomLogFile* log_ = nullptr;
     // Stands in for the terminal's saved message handler while it is hooked.
-    TerminalHook* SavedWindowProc = nullptr;
+    zq::framework::TerminalHook* SavedWindowProc = nullptr;
 };

@@ -34,6 +34,14 @@
 #include <string>
 #include <vector>
 
+// A form resource that does not parse, or names something that does not exist.
+class ZQCLASSES_EXPORT EReadError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+namespace zq::framework {
+
 struct TFormValue {
     enum class Kind { Integer, String, Ident, Set, Boolean, List };
     Kind kind = Kind::Integer;
@@ -57,12 +65,6 @@ struct TFormObject {
     int line = 0;
 };
 
-// A form resource that does not parse, or names something that does not exist.
-class ZQCLASSES_EXPORT EReadError : public Exception {
-public:
-    using Exception::Exception;
-};
-
 ZQCLASSES_EXPORT TFormObject ParseForm(const std::string& text);
 ZQCLASSES_EXPORT std::string WriteFormText(const TFormObject& form);
 
@@ -84,3 +86,5 @@ ZQCLASSES_EXPORT void ReadForm(QObject* root, const TFormObject& desc, const THa
 // Describes root and its components with every published property.
 ZQCLASSES_EXPORT TFormObject WriteForm(
     QObject* root, const std::string& className, const THandlerTable& handlers);
+
+} // namespace zq::framework

@@ -10,6 +10,8 @@
 
 class TzqBaseIO;
 
+namespace zq::framework {
+
 class ZQCLASSES_EXPORT TerminalHook : public QObject {
     Q_OBJECT
 public:
@@ -28,3 +30,5 @@ private:
 ZQCLASSES_EXPORT void SendCharToEdit(QWidget* edit, unsigned char ch);
 // Inserts text at the caret of the edit, replacing any selection.
 ZQCLASSES_EXPORT void ReplaceSelection(QWidget* edit, const std::string& text);
+
+} // namespace zq::framework

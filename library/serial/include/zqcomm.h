@@ -129,7 +129,7 @@ private:
     QObject* monitorCTS_ = nullptr;
     QObject* monitorDSR_ = nullptr;
     // Shared with the threads of the current open.
-    std::shared_ptr<TCommLink> link_;
+    std::shared_ptr<zq::serial::TCommLink> link_;
     // Held while the port is torn down and by the threads while they call in.
     std::shared_ptr<std::recursive_mutex> portLock_ = std::make_shared<std::recursive_mutex>();
 };

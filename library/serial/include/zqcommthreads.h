@@ -18,6 +18,8 @@ class TMsgThread;
 extern ZQCOMM_EXPORT const UINT ComEventMsg;
 extern ZQCOMM_EXPORT const UINT QuitComEventMsg;
 
+namespace zq::serial {
+
 // What a component and the two threads of one open share. The threads free
 // themselves and the component does not wait for them, so each side reaches
 // the other only through here: Comm is cleared by the component's
@@ -44,9 +46,11 @@ struct TCommLink {
     DWORD MsgThreadId = 0; // 0 until the message thread has its queue
 };
 
+} // namespace zq::serial
+
 class ZQCOMM_EXPORT TCommThread : public TThread {
 public:
-    TCommThread(TzqCustomComm* AComm, std::shared_ptr<TCommLink> ALink);
+    TCommThread(TzqCustomComm* AComm, std::shared_ptr<zq::serial::TCommLink> ALink);
     void StopThread();
 
     TzqCustomComm* Comm;
@@ -63,12 +67,12 @@ private:
     void Forward(DWORD Mask);
     bool CommActive();
     void End();
-    std::shared_ptr<TCommLink> link_;
+    std::shared_ptr<zq::serial::TCommLink> link_;
 };
 
 class ZQCOMM_EXPORT TMsgThread : public TThread {
 public:
-    TMsgThread(TzqCustomComm* AComm, std::shared_ptr<TCommLink> ALink);
+    TMsgThread(TzqCustomComm* AComm, std::shared_ptr<zq::serial::TCommLink> ALink);
     void StopThread();
 
     TzqCustomComm* Comm;
@@ -78,5 +82,5 @@ protected:
     void Execute() override;
 
 private:
-    std::shared_ptr<TCommLink> link_;
+    std::shared_ptr<zq::serial::TCommLink> link_;
 };

@@ -40,6 +40,8 @@ enum TLineState : uint8_t {
 };
 enum TRetryMode : uint8_t { rmNone = 0, rmMakeCall = 1, rmWaitForCall = 2 };
 
+namespace zq::telephony {
+
 // Sizes of the records handed to the telephony service.
 constexpr DWORD kLineGetIDSize = 283;
 constexpr DWORD kDevCapsSize = 292;
@@ -50,6 +52,8 @@ constexpr DWORD kCallStatusSize = 56;
 constexpr DWORD kDevConfigSize = 2048;
 constexpr DWORD kReplyTimeout = 7000;
 
+} // namespace zq::telephony
+
 class ZQCOMMTAPI_EXPORT TzqDeviceTAPI : public TzqDevice {
 public:
     DWORD DeviceID = 0;
@@ -59,7 +63,7 @@ public:
     DWORD WaveOutID = 0;
     DWORD BearerModes = 0;
     DWORD MediaModes = 0;
-    std::vector<unsigned char> DevCaps = std::vector<unsigned char>(kDevCapsSize);
+    std::vector<unsigned char> DevCaps = std::vector<unsigned char>(zq::telephony::kDevCapsSize);
 };
 
 class ZQCOMMTAPI_EXPORT TzqCommTAPI : public TzqCustomComm {
@@ -211,7 +215,7 @@ private:
     TzqModemDevice* deviceModem_;
     bool voice_ = false;
     std::vector<unsigned char> callInfo_;
-    std::vector<unsigned char> callParams_ = std::vector<unsigned char>(kCallParamsSize);
+    std::vector<unsigned char> callParams_ = std::vector<unsigned char>(zq::telephony::kCallParamsSize);
     std::string callerID_, callerIDName_, calledID_, calledIDName_;
     bool devicesChangePending_ = false;
     struct HeldLineEvent {
@@ -230,9 +234,13 @@ private:
     std::deque<HeldLineEvent> heldCallStates_;
 };
 
+namespace zq::telephony {
+
 // Makes the line component and its enumeration members known to form
 // resources (done when the library loads; calling again is harmless).
 ZQCOMMTAPI_EXPORT void RegisterTelephonyComponents();
+
+} // namespace zq::telephony
 
 // A data processor whose link is a line component, published as zqCommTAPI.
 class ZQCOMMTAPI_EXPORT TzqCustomTAPIProcessor : public TzqCustomDataProcessor {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace zq::telephony {
+
 // One installed modem: its friendly name and its driver key.
 struct TModemKey {
     std::string Name;
@@ -14,6 +16,8 @@ struct TModemKey {
     // The list line "name=path".
     std::string Line() const { return Name + "=" + Path; }
 };
+
+} // namespace zq::telephony
 
 // The driver key of the modem called Name (letter case ignored; the first
 // modem listed wins), or the empty string. Lists the modems first while the
@@ -25,7 +29,11 @@ ZQMODEMKEYS_EXPORT std::string FindModemKey(const std::string& Name);
 ZQMODEMKEYS_EXPORT void ScanModemKeys(const std::string& Path);
 
 // The process-wide list of modems, in the order they were found.
-ZQMODEMKEYS_EXPORT std::vector<TModemKey> ModemKeys();
+ZQMODEMKEYS_EXPORT std::vector<zq::telephony::TModemKey> ModemKeys();
+
+namespace zq::telephony {
 
 // Forgets the list, so the next lookup lists the modems again.
 ZQMODEMKEYS_EXPORT void ResetModemKeys();
+
+} // namespace zq::telephony

@@ -52,7 +52,11 @@ ZQTAPI_EXPORT LONG lineGetAddressID(
 // "Unknown error. Can't load tapiui.dll" without it, empty for a code it has
 // no text for.
 ZQTAPI_EXPORT std::string TAPIErrorText(DWORD code);
+namespace zq::telephony {
+
 // The message identifier TAPIErrorText looks up: line errors (0x8...)
 // 0xE000 + the code's low part, phone errors (0x9...) 0xF000 + it, any other
 // code with its low 16 bits cleared.
 ZQTAPI_EXPORT DWORD TAPIErrorMessageId(DWORD code);
+
+} // namespace zq::telephony

@@ -8,6 +8,10 @@
 
 ZQKERNEL_EXPORT void OutputDebugString(const std::string& text);
 
+namespace zq::kernel {
+
 using DebugOutputHook = std::function<void(const std::string&)>;
 // Installs a hook (an empty one removes it); returns the previous hook.
 ZQKERNEL_EXPORT DebugOutputHook SetDebugOutputHook(DebugOutputHook hook);
+
+} // namespace zq::kernel

@@ -24,15 +24,20 @@ ZQKERNEL_EXPORT BOOL PostThreadMessage(DWORD threadId, UINT msg, WPARAM wParam, 
 // Returns 0 for WM_QUIT, nonzero otherwise.
 ZQKERNEL_EXPORT BOOL GetMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax);
 ZQKERNEL_EXPORT BOOL PeekMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags);
-// Like GetMessage, with a time-out: TRUE with a message, FALSE on time-out.
-ZQKERNEL_EXPORT BOOL GetMessageTimeout(MSG* msg, UINT filterMin, UINT filterMax, DWORD timeoutMs);
 // Calls the procedure of the message's window; 0 for thread messages.
 ZQKERNEL_EXPORT LRESULT DispatchMessage(const MSG* msg);
+
+namespace zq::kernel {
+
+// Like GetMessage, with a time-out: TRUE with a message, FALSE on time-out.
+ZQKERNEL_EXPORT BOOL GetMessageTimeout(MSG* msg, UINT filterMin, UINT filterMax, DWORD timeoutMs);
 
 using WindowProc = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
 // A hidden window owned by the calling thread, receiving posted messages.
 ZQKERNEL_EXPORT HWND AllocateMessageWindow(WindowProc proc);
 ZQKERNEL_EXPORT void DeallocateMessageWindow(HWND hwnd);
+
+} // namespace zq::kernel
 // To HWND_BROADCAST: to every message window of the process (the stand-in
 // for a system broadcast such as WM_DEVICECHANGE); TRUE when there was none
 // or each got it.

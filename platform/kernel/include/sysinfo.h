@@ -16,4 +16,8 @@ struct OSVERSIONINFO {
 };
 
 ZQKERNEL_EXPORT BOOL GetVersionEx(OSVERSIONINFO* info);
+namespace zq::kernel {
+
 ZQKERNEL_EXPORT bool IsNTFamily();
+
+} // namespace zq::kernel

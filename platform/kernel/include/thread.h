@@ -82,12 +82,17 @@ private:
     std::shared_ptr<StartGate> gate_;
 };
 
+// Runs the Synchronize calls queued for the main thread; main thread only.
+ZQKERNEL_EXPORT void CheckSynchronize();
+
+namespace zq::kernel {
+
 // True on the thread of the application object (or, without one, the
 // process's initial thread).
 ZQKERNEL_EXPORT bool IsMainThread();
 // True when a Qt application object exists.
 ZQKERNEL_EXPORT bool HasApplicationObject();
-// Runs the Synchronize calls queued for the main thread; main thread only.
-ZQKERNEL_EXPORT void CheckSynchronize();
 // "Process pending messages": serves queued main-thread work and events.
 ZQKERNEL_EXPORT void ProcessMessages();
+
+} // namespace zq::kernel

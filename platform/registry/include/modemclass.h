@@ -7,6 +7,8 @@
 
 #include <string>
 
+namespace zq::registry {
+
 inline constexpr const char* kModemClassKey
     = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}";
 
@@ -16,3 +18,5 @@ inline constexpr const char* kModemClassKey
 // survives the provider's next start. Returns a registry error code.
 ZQREGISTRY_EXPORT LONG RegisterModem(const std::string& subkeyName, const std::string& friendlyName,
     const std::string& attachedPort, const std::string& userInit);
+
+} // namespace zq::registry

@@ -101,6 +101,8 @@ ZQREGISTRY_EXPORT LONG RegDeleteKey(HKEY hKey, const char* lpSubKey);
 
 ZQREGISTRY_EXPORT LONG RegCloseKey(HKEY hKey);
 
+namespace zq::registry {
+
 // The file that holds the store (ZQ_REGISTRY_FILE, or the default place).
 ZQREGISTRY_EXPORT std::string RegistryStoreFile();
 
@@ -110,3 +112,5 @@ ZQREGISTRY_EXPORT std::string RegistryStoreFile();
 // makes it). Changes by other threads of this program are not held off.
 // Calls may nest.
 ZQREGISTRY_EXPORT void RegWithStoreHeld(const std::function<void()>& work);
+
+} // namespace zq::registry

@@ -116,6 +116,8 @@ struct DCB {
 };
 static_assert(sizeof(DCB) == 28, "DCB must keep the Windows layout");
 
+namespace zq::serial {
+
 constexpr DWORD DcbDtrControl(const DCB& d)
 {
     return (d.Flags & DCB_fDtrControlMask) >> DCB_fDtrControlShift;
@@ -124,6 +126,8 @@ constexpr DWORD DcbRtsControl(const DCB& d)
 {
     return (d.Flags & DCB_fRtsControlMask) >> DCB_fRtsControlShift;
 }
+
+} // namespace zq::serial
 
 // Bits of COMSTAT::Flags.
 constexpr DWORD COMSTAT_fCtsHold = 0x01;
@@ -157,10 +161,14 @@ static_assert(sizeof(COMMTIMEOUTS) == 20, "COMMTIMEOUTS must keep the Windows la
 // the byte count in InternalHigh.
 constexpr DWORD STATUS_PENDING = 0x00000103;
 
+namespace zq::serial {
+
 // Opens a serial device (/dev/ttyS*, /dev/ttyUSB*, /dev/ttyACM*, a
 // pseudo-terminal's slave, ...) for overlapped use, exclusively. On failure
 // returns INVALID_HANDLE_VALUE with the last error set.
 ZQSERIAL_EXPORT HANDLE OpenCommPort(const std::string& path);
+
+} // namespace zq::serial
 
 ZQSERIAL_EXPORT BOOL ClearCommError(HANDLE h, DWORD* errors, COMSTAT* stat);
 ZQSERIAL_EXPORT BOOL SetupComm(HANDLE h, DWORD inQueue, DWORD outQueue);
@@ -181,11 +189,15 @@ ZQSERIAL_EXPORT BOOL PurgeComm(HANDLE h, DWORD flags);
 // A device without modem lines (a pseudo-terminal) reports none.
 ZQSERIAL_EXPORT BOOL GetCommModemStatus(HANDLE h, DWORD* status);
 
+namespace zq::serial {
+
 // How the port carries out RTS_CONTROL_TOGGLE of its state.
 constexpr DWORD RTS_TOGGLE_OFF = 0; // the state asks for no toggle
 constexpr DWORD RTS_TOGGLE_DRIVER = 1; // the driver's RS-485 mode switches RTS
 constexpr DWORD RTS_TOGGLE_BY_WRITE = 2; // raised before a write, dropped when the transmitter is empty
 ZQSERIAL_EXPORT BOOL GetCommRtsToggle(HANDLE h, DWORD* how);
+
+} // namespace zq::serial
 
 // Without a request block they wait. WriteFile takes its bytes at the call,
 // so the caller's buffer may be reused as soon as it returns.

@@ -16,6 +16,8 @@
 #include "commapi.h"
 #include "zqserial_export.h"
 
+namespace zq::serial {
+
 ZQSERIAL_EXPORT BOOL CreateCommPortPair(HANDLE* first, HANDLE* second);
 
 // Sets the modem lines side h sees: the MS_ bits in mask take their values
@@ -33,3 +35,5 @@ constexpr DWORD PAIR_RTS_ON = 0x01;
 constexpr DWORD PAIR_DTR_ON = 0x02;
 constexpr DWORD PAIR_BREAK_ON = 0x04;
 ZQSERIAL_EXPORT BOOL GetCommPairOutputLines(HANDLE h, DWORD* lines);
+
+} // namespace zq::serial

@@ -14,6 +14,8 @@
 
 #include <cstring>
 
+namespace zq::telephony {
+
 namespace {
 
 const DWORD kSpeeds[] = { 300, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600 };
@@ -162,3 +164,5 @@ bool RunModemConfigDialog(const std::string& lineName, HWND owner, std::vector<u
     std::memcpy(block->data(), &cfg, sizeof cfg);
     return true;
 }
+
+} // namespace zq::telephony

@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+namespace zq::telephony {
+
 // Modal on the calling (GUI) thread. True when the user accepted; the block
 // then holds the new settings. owner is a top-level widget or null.
 bool RunModemConfigDialog(const std::string& lineName, HWND owner, std::vector<uint8_t>* block);
+
+} // namespace zq::telephony

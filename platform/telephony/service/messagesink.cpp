@@ -2,6 +2,8 @@
 
 #include <vector>
 
+namespace zq::telephony {
+
 namespace {
 
 std::mutex sinksMutex;
@@ -83,3 +85,5 @@ void MessageSink::Retire()
         dropped.swap(pending_);
     }
 }
+
+} // namespace zq::telephony

@@ -13,6 +13,8 @@
 #include <functional>
 #include <mutex>
 
+namespace zq::telephony {
+
 class MessageSink : public QObject {
     Q_OBJECT
 public:
@@ -36,3 +38,5 @@ private:
     std::deque<std::function<void()>> pending_;
     bool retired_ = false;
 };
+
+} // namespace zq::telephony

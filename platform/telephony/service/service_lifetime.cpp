@@ -100,7 +100,7 @@ void Service::UseProviders(std::vector<std::pair<std::string, ProviderFactory>> 
 
 bool Service::SettingsChangedLocked() const
 {
-    if (testProvidersChanged_ || RegistryStoreFile() != storeFile_)
+    if (testProvidersChanged_ || registry::RegistryStoreFile() != storeFile_)
         return true;
     if (testProviders_.empty() && NamesOf(EnabledProviders()) != enabled_)
         return true;
@@ -125,7 +125,7 @@ LONG Service::EnsureStarted()
         Guard lock(ServiceLock());
         chosen = testProviders_.empty() ? EnabledProviders() : testProviders_;
         testProvidersChanged_ = false;
-        storeFile_ = RegistryStoreFile();
+        storeFile_ = registry::RegistryStoreFile();
         enabled_ = testProviders_.empty() ? NamesOf(chosen) : std::vector<std::string>();
     }
     timers_.Start();

@@ -158,7 +158,7 @@ LONG Service::TranslateAddress(
         return LONG(LINEERR_INVALCARD);
     const DialingLocation where = CurrentLocation();
     Translation t;
-    if (LONG r = ::TranslateAddress(address, where, &t))
+    if (LONG r = telephony::TranslateAddress(address, where, &t))
         return r;
     const DWORD need = DWORD(sizeof(LINETRANSLATEOUTPUT) + 2 * (t.dialable.size() + 1));
     if (LONG r = CheckRecord(out, sizeof(LINETRANSLATEOUTPUT), need))

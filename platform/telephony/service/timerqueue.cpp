@@ -1,5 +1,7 @@
 #include "timerqueue_p.h"
 
+namespace zq::telephony {
+
 TimerQueue::~TimerQueue()
 {
     Stop();
@@ -30,10 +32,10 @@ void TimerQueue::Stop()
     // a provider's object whose end cancels a timer.
 }
 
-zq::telephony::TimerId TimerQueue::Add(DWORD delayMs, std::function<void()> fn)
+TimerId TimerQueue::Add(DWORD delayMs, std::function<void()> fn)
 {
     std::lock_guard lock(mutex_);
-    const zq::telephony::TimerId id = next_++;
+    const TimerId id = next_++;
     const auto at = Clock::now() + std::chrono::milliseconds(delayMs);
     due_.emplace(std::make_pair(at, id), std::move(fn));
     index_.emplace(id, at);
@@ -41,7 +43,7 @@ zq::telephony::TimerId TimerQueue::Add(DWORD delayMs, std::function<void()> fn)
     return id;
 }
 
-void TimerQueue::Cancel(zq::telephony::TimerId id)
+void TimerQueue::Cancel(TimerId id)
 {
     std::lock_guard lock(mutex_);
     auto it = index_.find(id);
@@ -66,11 +68,11 @@ void TimerQueue::Run()
             wake_.wait_until(lock, at);
             continue;
         }
-        const zq::telephony::TimerId id = first->first.second;
+        const TimerId id = first->first.second;
         lock.unlock();
         // The service lock first, then our own: a Cancel made under the
         // service lock while we waited for it has removed the entry.
-        std::lock_guard service(zq::telephony::ServiceLock());
+        std::lock_guard service(ServiceLock());
         lock.lock();
         auto it = index_.find(id);
         if (it == index_.end())
@@ -82,3 +84,5 @@ void TimerQueue::Run()
         lock.lock();
     }
 }
+
+} // namespace zq::telephony

@@ -9,6 +9,8 @@
 #include <map>
 #include <thread>
 
+namespace zq::telephony {
+
 class TimerQueue {
 public:
     ~TimerQueue();
@@ -16,8 +18,8 @@ public:
     // Drops what is pending and ends the thread; Start runs it again. Call
     // without holding the service lock.
     void Stop();
-    zq::telephony::TimerId Add(DWORD delayMs, std::function<void()> fn);
-    void Cancel(zq::telephony::TimerId id);
+    TimerId Add(DWORD delayMs, std::function<void()> fn);
+    void Cancel(TimerId id);
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -26,9 +28,11 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     // Keyed by (deadline, id): equal deadlines keep their order.
-    std::map<std::pair<Clock::time_point, zq::telephony::TimerId>, std::function<void()>> due_;
-    std::map<zq::telephony::TimerId, Clock::time_point> index_;
-    zq::telephony::TimerId next_ = 1;
+    std::map<std::pair<Clock::time_point, TimerId>, std::function<void()>> due_;
+    std::map<TimerId, Clock::time_point> index_;
+    TimerId next_ = 1;
     bool stop_ = false;
     std::thread thread_;
 };
+
+} // namespace zq::telephony

@@ -7,6 +7,8 @@
 
 #include <cctype>
 
+namespace zq::telephony {
+
 namespace {
 
 std::string Trim(const std::string& s)
@@ -24,7 +26,7 @@ std::string Trim(const std::string& s)
 DialingLocation CurrentLocation()
 {
     DialingLocation loc;
-    zq::registry::RegistryKey key(HKEY_LOCAL_MACHINE, zq::telephony::kLocationKey);
+    zq::registry::RegistryKey key(HKEY_LOCAL_MACHINE, kLocationKey);
     loc.countryCode = key.Dword("CountryCode", loc.countryCode);
     loc.areaCode = key.String("AreaCode", loc.areaCode);
     loc.longDistancePrefix = key.String("LongDistancePrefix", loc.longDistancePrefix);
@@ -75,3 +77,5 @@ LONG TranslateAddress(const std::string& in, const DialingLocation& where, Trans
     }
     return 0;
 }
+
+} // namespace zq::telephony

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace zq::telephony {
+
 struct DialingLocation {
     DWORD countryCode = 49;
     std::string areaCode = "30";
@@ -23,3 +25,5 @@ struct Translation {
 
 // 0, or LINEERR_INVALADDRESS for a malformed canonical address.
 LONG TranslateAddress(const std::string& in, const DialingLocation& where, Translation* out);
+
+} // namespace zq::telephony

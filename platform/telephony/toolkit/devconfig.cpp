@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace zq::telephony {
+
 ModemDevConfig DefaultModemDevConfig(DWORD maxRate)
 {
     ModemDevConfig c {};
@@ -49,3 +51,5 @@ ModemDevConfig ModemDevConfigOf(const std::vector<uint8_t>& bytes)
         std::memcpy(&c, bytes.data(), sizeof c);
     return c;
 }
+
+} // namespace zq::telephony

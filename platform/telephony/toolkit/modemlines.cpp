@@ -14,10 +14,10 @@ namespace {
 // The modem class subkey that already publishes this name, or a free one.
 std::string ModemSubkeyFor(const std::string& friendlyName)
 {
-    registry::RegistryKey cls(HKEY_LOCAL_MACHINE, kModemClassKey, true);
+    registry::RegistryKey cls(HKEY_LOCAL_MACHINE, registry::kModemClassKey, true);
     const std::vector<std::string> names = cls.SubKeys();
     for (const std::string& n : names) {
-        registry::RegistryKey k(HKEY_LOCAL_MACHINE, std::string(kModemClassKey) + "\\" + n);
+        registry::RegistryKey k(HKEY_LOCAL_MACHINE, std::string(registry::kModemClassKey) + "\\" + n);
         if (k.String("FriendlyName", "") == friendlyName)
             return n;
     }
@@ -34,7 +34,7 @@ std::string ModemSubkeyFor(const std::string& friendlyName)
 std::string PublishModemLine(const std::string& friendlyName, const std::string& port)
 {
     const std::string subkey = ModemSubkeyFor(friendlyName);
-    return RegisterModem(subkey, friendlyName, port, "") == ERROR_SUCCESS ? subkey : std::string();
+    return registry::RegisterModem(subkey, friendlyName, port, "") == ERROR_SUCCESS ? subkey : std::string();
 }
 
 } // namespace zq::telephony

@@ -17,6 +17,8 @@ constexpr UINT MB_ICONWARNING = 0x00000030;
 constexpr UINT MB_ICONINFORMATION = 0x00000040;
 constexpr int IDOK = 1;
 
+namespace zq::ui {
+
 struct ErrorReport {
     std::string caption;
     std::string text;
@@ -29,6 +31,9 @@ ZQUI_EXPORT ErrorReportHook SetErrorReportHook(ErrorReportHook hook);
 // The application's standard exception report: caption "Application Error",
 // stop icon, modal.
 ZQUI_EXPORT void ShowApplicationError(const std::string& text);
+
+} // namespace zq::ui
+
 ZQUI_EXPORT int MessageBox(HWND owner, const std::string& text, const std::string& caption, UINT flags);
 // The active top-level window, owner of the library's boxes and dialogs; null
 // when the program shows none.

@@ -102,46 +102,47 @@ TEST_F(Speech, DefaultsAndPropertiesByName)
 TEST_F(Speech, PlayOptionsAreASetInFormResources)
 {
     QObject form;
-    const TFormObject desc = ParseForm("object Form1: TForm1\n"
-                                       "  object zqSpeech1: TzqSpeech\n"
-                                       "    PlayOptions = [woSynchro, woEventLast]\n"
-                                       "    Hz = 16000\n"
-                                       "  end\n"
-                                       "end\n");
-    ReadForm(&form, desc, {});
+    const zq::framework::TFormObject desc
+        = zq::framework::ParseForm("object Form1: TForm1\n"
+                                   "  object zqSpeech1: TzqSpeech\n"
+                                   "    PlayOptions = [woSynchro, woEventLast]\n"
+                                   "    Hz = 16000\n"
+                                   "  end\n"
+                                   "end\n");
+    zq::framework::ReadForm(&form, desc, {});
     auto* s = form.findChild<TzqSpeech*>("zqSpeech1");
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->PlayOptions, woSynchro | woEventLast);
     EXPECT_EQ(s->Hz(), 16000);
 
-    const std::string text = WriteFormText(WriteForm(&form, "TForm1", {}));
+    const std::string text = zq::framework::WriteFormText(zq::framework::WriteForm(&form, "TForm1", {}));
     EXPECT_NE(text.find("PlayOptions = [woSynchro, woEventLast]"), std::string::npos) << text;
 }
 
 TEST_F(Speech, TextIsReadFromAndWrittenToFormResources)
 {
     QObject form;
-    ReadForm(&form,
-        ParseForm("object Form1: TForm1\n"
-                  "  object zqSpeech1: TzqSpeech\n"
-                  "    Text = (\n"
-                  "      'This is the memo.'\n"
-                  "      ''\n"
-                  "      'It''s spoken.')\n"
-                  "  end\n"
-                  "end\n"),
+    zq::framework::ReadForm(&form,
+        zq::framework::ParseForm("object Form1: TForm1\n"
+                                 "  object zqSpeech1: TzqSpeech\n"
+                                 "    Text = (\n"
+                                 "      'This is the memo.'\n"
+                                 "      ''\n"
+                                 "      'It''s spoken.')\n"
+                                 "  end\n"
+                                 "end\n"),
         {});
     auto* s = form.findChild<TzqSpeech*>("zqSpeech1");
     ASSERT_NE(s, nullptr);
     ASSERT_EQ(s->Text().Count(), 3);
     EXPECT_EQ(s->Text().Strings(2), "It's spoken.");
 
-    const std::string text = WriteFormText(WriteForm(&form, "TForm1", {}));
+    const std::string text = zq::framework::WriteFormText(zq::framework::WriteForm(&form, "TForm1", {}));
     EXPECT_NE(
         text.find("Text = (\n      'This is the memo.'\n      ''\n      'It''s spoken.')"), std::string::npos)
         << text;
     QObject copy;
-    ReadForm(&copy, ParseForm(text), {});
+    zq::framework::ReadForm(&copy, zq::framework::ParseForm(text), {});
     auto* c = copy.findChild<TzqSpeech*>("zqSpeech1");
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(c->Text().Count(), 3);
@@ -182,7 +183,7 @@ TEST_F(Speech, OneEmptyLineIsSpokenAnEmptyListIsNot)
 {
     speech.Speak();
     EXPECT_FALSE(speech.Playing());
-    ProcessMessages();
+    zq::kernel::ProcessMessages();
     EXPECT_EQ(events.afterPlay, 0);
 
     Say({ "" });

@@ -106,7 +106,7 @@ TEST_F(WaveLine, AnOpenDataPortIsClosedForPlaybackAndReopenedAfterwards)
         if (code != NOTIFY_OPENED)
             return;
         ++opened;
-        openedOffMain += !IsMainThread();
+        openedOffMain += !zq::kernel::IsMainThread();
     }));
     wave.SetzqCommTAPI(&a);
     wave.Data = Pattern(800);

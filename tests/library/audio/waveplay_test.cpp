@@ -60,7 +60,7 @@ TEST_F(WavePlay, NothingToPrepareStartsNothingAndRaisesNothing)
     wave.StartPlay();
     EXPECT_FALSE(wave.Playing());
     EXPECT_EQ(wave.Fills, 0);
-    ProcessMessages();
+    zq::kernel::ProcessMessages();
     EXPECT_EQ(log.afterPlay, 0);
 }
 
@@ -212,7 +212,7 @@ TEST_F(WavePlay, ADestroyedComponentRaisesNothingAndLeavesNoThreadBehind)
     w->StartPlay();
     ASSERT_TRUE(w->Playing());
     delete w;
-    ProcessMessages();
+    zq::kernel::ProcessMessages();
     EXPECT_EQ(own.afterPlay, 0);
 }
 

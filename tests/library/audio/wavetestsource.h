@@ -109,14 +109,14 @@ struct EventLog {
 
     void AfterPlay(TObject*)
     {
-        afterOnMain = afterOnMain && IsMainThread();
+        afterOnMain = afterOnMain && zq::kernel::IsMainThread();
         ++afterPlay;
         if (onAfterPlay)
             onAfterPlay();
     }
     void AfterRecord(TObject*)
     {
-        afterOnMain = afterOnMain && IsMainThread();
+        afterOnMain = afterOnMain && zq::kernel::IsMainThread();
         ++afterRecord;
     }
     void Fatal(TObject*, Cardinal code, Cardinal detail, const std::string& msg, bool& raiseException)

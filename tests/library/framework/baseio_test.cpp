@@ -102,12 +102,12 @@ TEST(BaseIO, LoadedReportsFailuresInABoxAndCarriesOn)
     public:
         void Open() override { throw Exception("no port"); }
     } io;
-    std::vector<ErrorReport> reports;
-    auto old = SetErrorReportHook([&](const ErrorReport& r) { reports.push_back(r); });
+    std::vector<zq::ui::ErrorReport> reports;
+    auto old = zq::ui::SetErrorReportHook([&](const zq::ui::ErrorReport& r) { reports.push_back(r); });
     io.BeginLoading();
     io.SetActive(true);
     io.Loaded();
-    SetErrorReportHook(old);
+    zq::ui::SetErrorReportHook(old);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].text, "error");
     EXPECT_EQ(reports[0].caption, "Error");
@@ -145,14 +145,14 @@ TEST(BaseIO, FatalErrorConvention)
 
     // ShowOnly shows instead of raising; loading neither raises nor shows.
     io.OnFatalError = nullptr;
-    std::vector<ErrorReport> reports;
-    auto old = SetErrorReportHook([&](const ErrorReport& r) { reports.push_back(r); });
+    std::vector<zq::ui::ErrorReport> reports;
+    auto old = zq::ui::SetErrorReportHook([&](const zq::ui::ErrorReport& r) { reports.push_back(r); });
     EXPECT_NO_THROW(io.FatalError(1, 0, "shown", true));
     io.BeginLoading();
     EXPECT_NO_THROW(io.FatalError(1, 0, "while loading", false));
     EXPECT_NO_THROW(io.FatalError(1, 0, "while loading", true));
     io.Loaded();
-    SetErrorReportHook(old);
+    zq::ui::SetErrorReportHook(old);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].caption, "Application Error");
     EXPECT_EQ(reports[0].text, "shown");

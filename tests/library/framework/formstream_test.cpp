@@ -28,9 +28,11 @@ end
 struct Registrations {
     Registrations()
     {
-        RegisterComponentClass("TRecordingLog", [](QObject* o) { return new RecordingLog(o); });
-        RegisterComponentClass("TTestIO", [](QObject* o) { return new TestIO(o); });
-        RegisterComponentClass("TTestProcessor", [](QObject* o) { return new TestProcessor(o); });
+        zq::framework::RegisterComponentClass(
+            "TRecordingLog", [](QObject* o) { return new RecordingLog(o); });
+        zq::framework::RegisterComponentClass("TTestIO", [](QObject* o) { return new TestIO(o); });
+        zq::framework::RegisterComponentClass(
+            "TTestProcessor", [](QObject* o) { return new TestProcessor(o); });
     }
 };
 
@@ -45,7 +47,7 @@ protected:
         ++fatalCalls;
         raise = false;
     }
-    THandlerTable handlers;
+    zq::framework::THandlerTable handlers;
     void SetUp() override
     {
         form.setObjectName("Form1");
@@ -57,7 +59,7 @@ protected:
 
 TEST_F(FormStream, ReadingCreatesComponentsSetsPropertiesAndResolvesLinks)
 {
-    ReadForm(&form, ParseForm(kForm), handlers);
+    zq::framework::ReadForm(&form, zq::framework::ParseForm(kForm), handlers);
     auto* io = form.findChild<TestIO*>("Io1");
     auto* log = form.findChild<RecordingLog*>("Log1");
     ASSERT_TRUE(io && log);
@@ -74,15 +76,16 @@ TEST_F(FormStream, ReadingCreatesComponentsSetsPropertiesAndResolvesLinks)
 
 TEST_F(FormStream, SavingWritesEveryPublishedPropertyAndReadsBackTheSame)
 {
-    ReadForm(&form, ParseForm(kForm), handlers);
-    const std::string text = WriteFormText(WriteForm(&form, "TForm1", handlers));
+    zq::framework::ReadForm(&form, zq::framework::ParseForm(kForm), handlers);
+    const std::string text
+        = zq::framework::WriteFormText(zq::framework::WriteForm(&form, "TForm1", handlers));
     EXPECT_NE(text.find("TerminalEcho = True"), std::string::npos) << text;
     EXPECT_NE(text.find("TerminalUsage = tuReceive"), std::string::npos) << text;
     EXPECT_NE(text.find("Log = Log1"), std::string::npos) << text;
     EXPECT_NE(text.find("OnFatalError = Io1FatalError"), std::string::npos) << text;
     EXPECT_NE(text.find("DeviceIndex = -1"), std::string::npos) << text;
     // What was written parses and writes again unchanged.
-    EXPECT_EQ(WriteFormText(ParseForm(text)), text);
+    EXPECT_EQ(zq::framework::WriteFormText(zq::framework::ParseForm(text)), text);
     form.findChild<TestIO*>("Io1")->SetTerminal(nullptr);
 }
 
@@ -90,16 +93,16 @@ TEST(FormText, ValuesRoundTrip)
 {
     const char* text = "object A: TA\n  S = 'it''s'#13'x'\n  C = #0\n  N = -12\n  B = False\n"
                        "  E = [x, y]\n  Empty = []\n  Sub.Value = 7\nend\n";
-    const TFormObject o = ParseForm(text);
+    const zq::framework::TFormObject o = zq::framework::ParseForm(text);
     ASSERT_EQ(o.properties.size(), 7u);
     EXPECT_EQ(o.properties[0].value.text, "it's\rx");
-    EXPECT_EQ(o.properties[1].value.kind, TFormValue::Kind::Integer);
+    EXPECT_EQ(o.properties[1].value.kind, zq::framework::TFormValue::Kind::Integer);
     EXPECT_EQ(o.properties[1].value.integer, 0);
     EXPECT_EQ(o.properties[2].value.integer, -12);
     EXPECT_EQ(o.properties[4].value.members, (std::vector<std::string> { "x", "y" }));
     EXPECT_TRUE(o.properties[5].value.members.empty());
     EXPECT_EQ(o.properties[6].name, "Sub.Value");
-    EXPECT_EQ(ParseForm(WriteFormText(o)).properties[0].value.text, "it's\rx");
+    EXPECT_EQ(zq::framework::ParseForm(zq::framework::WriteFormText(o)).properties[0].value.text, "it's\rx");
 }
 
 TEST(FormText, ListsOfStringsSpanLinesAndRoundTrip)
@@ -113,25 +116,25 @@ TEST(FormText, ListsOfStringsSpanLinesAndRoundTrip)
                        "  None = ()\n"
                        "  After = 1\n"
                        "end\n";
-    const TFormObject o = ParseForm(text);
+    const zq::framework::TFormObject o = zq::framework::ParseForm(text);
     ASSERT_EQ(o.properties.size(), 3u);
-    EXPECT_EQ(o.properties[0].value.kind, TFormValue::Kind::List);
+    EXPECT_EQ(o.properties[0].value.kind, zq::framework::TFormValue::Kind::List);
     const std::vector<std::string> lines { "first", "it's (not) the end", "same line", "", "tab\tbed", "\r" };
     EXPECT_EQ(o.properties[0].value.members, lines);
-    EXPECT_EQ(o.properties[1].value.kind, TFormValue::Kind::List);
+    EXPECT_EQ(o.properties[1].value.kind, zq::framework::TFormValue::Kind::List);
     EXPECT_TRUE(o.properties[1].value.members.empty());
     EXPECT_EQ(o.properties[2].value.integer, 1);
     EXPECT_EQ(o.properties[2].line, 8);
 
-    const std::string written = WriteFormText(o);
+    const std::string written = zq::framework::WriteFormText(o);
     EXPECT_NE(written.find("  Lines = (\n    'first'\n"), std::string::npos) << written;
-    const TFormObject again = ParseForm(written);
+    const zq::framework::TFormObject again = zq::framework::ParseForm(written);
     EXPECT_EQ(again.properties[0].value.members, lines);
     EXPECT_TRUE(again.properties[1].value.members.empty());
 
     for (const char* bad : { "object A: TA\n  L = ('open\nend\n", "object A: TA\n  L = ('a' 1)\nend\n",
              "object A: TA\n  L = ('a') x\nend\n", "object A: TA\n  L = ('a'\n" })
-        EXPECT_THROW(ParseForm(bad), EReadError) << bad;
+        EXPECT_THROW(zq::framework::ParseForm(bad), EReadError) << bad;
 }
 
 TEST_F(FormStream, TextsWithoutAFormOrWithHugeCharacterCodesAreReadErrors)
@@ -140,8 +143,8 @@ TEST_F(FormStream, TextsWithoutAFormOrWithHugeCharacterCodesAreReadErrors)
     // threw the standard library's range error.
     for (const char* bad : { "", "\n  // only a comment\n\n", "object A: TA\n  S = #99999999999\nend\n",
              "object A: TA\n  S = #256\nend\n" })
-        EXPECT_THROW(ParseForm(bad), EReadError) << bad;
-    EXPECT_EQ(ParseForm("object A: TA\n  S = 'A'#0066\nend\n").properties[0].value.text, "AB");
+        EXPECT_THROW(zq::framework::ParseForm(bad), EReadError) << bad;
+    EXPECT_EQ(zq::framework::ParseForm("object A: TA\n  S = 'A'#0066\nend\n").properties[0].value.text, "AB");
 }
 
 TEST_F(FormStream, MistakesNameTheirLine)
@@ -150,7 +153,7 @@ TEST_F(FormStream, MistakesNameTheirLine)
         try {
             QWidget f;
             f.setObjectName("Form1");
-            ReadForm(&f, ParseForm(text), handlers);
+            zq::framework::ReadForm(&f, zq::framework::ParseForm(text), handlers);
         } catch (const EReadError& e) {
             return std::string(e.what());
         }

@@ -124,7 +124,7 @@ public:
 protected:
     void Execute() override
     {
-        Synchronize([this] { onMain = IsMainThread(); });
+        Synchronize([this] { onMain = zq::kernel::IsMainThread(); });
         ran = true;
     }
 };

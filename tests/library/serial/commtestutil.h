@@ -55,7 +55,7 @@ struct Trail {
     bool offMainThread = false;
     void Add(const std::string& s)
     {
-        if (!IsMainThread())
+        if (!zq::kernel::IsMainThread())
             offMainThread = true;
         calls.push_back(s);
     }
@@ -90,7 +90,7 @@ class PairEnd : public FarEnd {
 public:
     PairEnd()
     {
-        CreateCommPortPair(&near_, &far_);
+        zq::serial::CreateCommPortPair(&near_, &far_);
         DCB dcb;
         for (HANDLE h : { near_, far_ }) {
             GetCommState(h, &dcb);
@@ -134,7 +134,7 @@ private:
 
 class PtyEnd : public FarEnd, public zqtest::PtyMaster {
 public:
-    HANDLE OpenNear() override { return OpenCommPort(slave); }
+    HANDLE OpenNear() override { return zq::serial::OpenCommPort(slave); }
     void Write(const std::string& s) override { PtyMaster::Write(s); }
     std::string Read(size_t count) override { return PtyMaster::Read(count); }
     bool IsPair() const override { return false; }

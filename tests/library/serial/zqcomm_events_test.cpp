@@ -33,7 +33,7 @@ protected:
         comm->OnAfterReceive = TOnReceived::Bind(comm, nullptr, [this](TObject*, const void* b, Cardinal n) {
             trail.Add("A:" + std::string(static_cast<const char*>(b), n));
         });
-        SetDebugOutputHook([this](const std::string& s) {
+        zq::kernel::SetDebugOutputHook([this](const std::string& s) {
             std::lock_guard lock(debugMutex);
             debug.push_back(s);
         });
@@ -45,7 +45,7 @@ protected:
         // Both threads of every open end by themselves (the line's own
         // workers have gone with it).
         EXPECT_TRUE(zqtest::WaitUntil([&] { return ThreadCount() <= threadsBefore; }));
-        SetDebugOutputHook(nullptr);
+        zq::kernel::SetDebugOutputHook(nullptr);
         // What the threads wrote through the hook is ours once its lock is.
         std::lock_guard lock(debugMutex);
     }
@@ -153,7 +153,7 @@ TEST_P(ZqCommEvents, AnEventWithErrorBitsReachesOnlyCommError)
     std::vector<Cardinal> errors;
     CollectErrors(*comm, errors);
     comm->Open();
-    InjectCommErrors(pair->Near(), CE_FRAME);
+    zq::serial::InjectCommErrors(pair->Near(), CE_FRAME);
     far->Write("ab");
     ASSERT_TRUE(zqtest::WaitUntil([&] { return !errors.empty(); }));
     EXPECT_EQ(errors, std::vector<Cardinal>({ CE_FRAME, 0 }));
@@ -206,7 +206,7 @@ TEST_P(ZqCommEvents, ClosingWhileTheEventThreadWaitsEndsBothThreadsWithoutCallin
     comm->OnTraceState = nullptr;
     EXPECT_EQ(comm->MsgThread, nullptr);
     EXPECT_TRUE(zqtest::WaitUntil([&] { return msgThread->Ended() && commThread->Ended(); }));
-    ProcessMessages();
+    zq::kernel::ProcessMessages();
     EXPECT_TRUE(trail.calls.empty());
     // A thread caught in its wait says so; one caught between two waits
     // ends silently. Neither treats the close as a failed wait.
@@ -226,7 +226,7 @@ TEST_P(ZqCommEvents, EventsQueuedWhenClosingAreNeverHandled)
     }
     comm->Close();
     EXPECT_TRUE(zqtest::WaitUntil([&] { return msgThread->Ended() && commThread->Ended(); }));
-    ProcessMessages();
+    zq::kernel::ProcessMessages();
     EXPECT_TRUE(trail.calls.empty());
 }
 
@@ -292,7 +292,7 @@ TEST_P(ZqCommEvents, ClosingWhileTheEventThreadClosesTearsThePortDownOnce)
     // handle a second time or is blocked waiting for the first close.
     comm->beforeDestroy = [&] {
         ++releases;
-        if (IsMainThread())
+        if (zq::kernel::IsMainThread())
             return;
         eventThreadReleasing = true;
         WaitWithoutServing([&] { return mainClosing.load(); });

@@ -77,7 +77,7 @@ TEST(ZqCommDefaults, CloseOfANeverOpenedPortTracesTxEmptyAndUnchecksMonitors)
 TEST(ZqCommDefaults, OpenFailureReportsTheDeviceAndTheSystemText)
 {
     TestComm comm;
-    comm.opener = [] { return OpenCommPort("/dev/ttyNoSuchPort"); };
+    comm.opener = [] { return zq::serial::OpenCommPort("/dev/ttyNoSuchPort"); };
     std::string reported;
     comm.OnFatalError = TOnFatalErrorEvent::Bind(
         &comm, nullptr, [&](TObject*, Cardinal code, Cardinal, const std::string& msg, bool& raise) {
@@ -239,11 +239,11 @@ TEST_F(ZqCommTest, MonitorsFollowTheLinesAndAreForgottenWhenFreed)
         = TOnTraceEvent::Bind(comm, nullptr, [&](TObject*, TTraceStates s) { traces.push_back(s); });
     comm->Open();
     traces.clear();
-    SetCommPairModemStatus(line.Near(), MS_CTS_ON | MS_DSR_ON, MS_CTS_ON | MS_DSR_ON);
+    zq::serial::SetCommPairModemStatus(line.Near(), MS_CTS_ON | MS_DSR_ON, MS_CTS_ON | MS_DSR_ON);
     ASSERT_TRUE(zqtest::WaitUntil([&] { return !traces.empty(); }));
     EXPECT_EQ(traces[0], TTraceStates({ tsCTS }));
     EXPECT_TRUE(cts->isChecked());
-    SetCommPairModemStatus(line.Near(), MS_RING_ON, MS_RING_ON);
+    zq::serial::SetCommPairModemStatus(line.Near(), MS_RING_ON, MS_RING_ON);
     ASSERT_TRUE(zqtest::WaitUntil([&] { return traces.size() == 2; }));
     EXPECT_EQ(traces[1], TTraceStates({ tsRing }));
     EXPECT_TRUE(ring->isChecked());
@@ -326,7 +326,7 @@ TEST(ZqWin32, RoutinesReportThroughTheLastError)
     EXPECT_FALSE(CancelPendingIo(INVALID_HANDLE_VALUE));
 
     HANDLE a, b;
-    ASSERT_TRUE(CreateCommPortPair(&a, &b));
+    ASSERT_TRUE(zq::serial::CreateCommPortPair(&a, &b));
     ov.hEvent = CreateEvent(FALSE, FALSE);
     ov.Offset = 5;
     EXPECT_TRUE(WriteWait(a, "k", 1, ov));

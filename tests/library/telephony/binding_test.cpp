@@ -93,13 +93,13 @@ TEST_F(Binding, TheRealServiceIsFoundNextToTheProgram)
 
 TEST(BindingErrorText, MessageIdentifiersFollowTheCodesTopBits)
 {
-    EXPECT_EQ(TAPIErrorMessageId(0x80000001), 0xE001u);
-    EXPECT_EQ(TAPIErrorMessageId(0x8000004D), 0xE04Du);
-    EXPECT_EQ(TAPIErrorMessageId(0x80000048), 0xE048u);
-    EXPECT_EQ(TAPIErrorMessageId(0x90000002), 0xF002u);
-    EXPECT_EQ(TAPIErrorMessageId(0xFFFFFFFF), 0xFFFF0000u);
-    EXPECT_EQ(TAPIErrorMessageId(0), 0u);
-    EXPECT_EQ(TAPIErrorMessageId(0x00012345), 0x00010000u);
+    EXPECT_EQ(zq::telephony::TAPIErrorMessageId(0x80000001), 0xE001u);
+    EXPECT_EQ(zq::telephony::TAPIErrorMessageId(0x8000004D), 0xE04Du);
+    EXPECT_EQ(zq::telephony::TAPIErrorMessageId(0x80000048), 0xE048u);
+    EXPECT_EQ(zq::telephony::TAPIErrorMessageId(0x90000002), 0xF002u);
+    EXPECT_EQ(zq::telephony::TAPIErrorMessageId(0xFFFFFFFF), 0xFFFF0000u);
+    EXPECT_EQ(zq::telephony::TAPIErrorMessageId(0), 0u);
+    EXPECT_EQ(zq::telephony::TAPIErrorMessageId(0x00012345), 0x00010000u);
 }
 
 TEST(BindingErrorText, TextsComeFromTheErrorLibraryOnceItLoads)

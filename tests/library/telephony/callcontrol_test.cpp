@@ -274,7 +274,7 @@ TEST_F(CallControl, AReplyThatNeverComesTimesOutAndAnyReplyEndsAWait)
     EXPECT_GE(GetTickCount() - start, 30u);
     a.ResetReply();
     a.StoreReply(777, 5); // a reply for another request
-    EXPECT_EQ(a.WaitReply(12345, kReplyTimeout), 5);
+    EXPECT_EQ(a.WaitReply(12345, zq::telephony::kReplyTimeout), 5);
 }
 
 TEST_F(CallControl, ADataCallCarriesBytesBetweenTheTwoPorts)

@@ -149,7 +149,7 @@ protected:
     int handlerCalls = 0;
     std::vector<Cardinal> details;
     std::vector<std::string> boxes;
-    ErrorReportHook savedHook;
+    zq::ui::ErrorReportHook savedHook;
 
     void SetUp() override
     {
@@ -161,13 +161,14 @@ protected:
                 ++handlerCalls;
                 details.push_back(detail);
             });
-        savedHook = SetErrorReportHook([this](const ErrorReport& r) { boxes.push_back(r.text); });
+        savedHook
+            = zq::ui::SetErrorReportHook([this](const zq::ui::ErrorReport& r) { boxes.push_back(r.text); });
     }
     void TearDown() override
     {
         line.OnFatalError = fatals.Event();
         CallOrder::TearDown();
-        SetErrorReportHook(savedHook);
+        zq::ui::SetErrorReportHook(savedHook);
     }
     int FatalLines() const
     {
@@ -184,7 +185,7 @@ TEST_F(CallbackFailures, AFailedAnswerIsReportedOnceAndTheOfferedCallReleased)
     line.WaitForCall();
     FakePost(fake, { LINE_CALLSTATE, LINECALLSTATE_OFFERING, 0, 0, 0x600 });
     ASSERT_TRUE(zqtest::WaitUntil([&] { return rings == 1 && !boxes.empty(); }));
-    ProcessMessages();
+    zq::kernel::ProcessMessages();
     EXPECT_EQ(handlerCalls, 1);
     EXPECT_EQ(details, std::vector<Cardinal> { 9 });
     EXPECT_EQ(FatalLines(), 1);
@@ -210,7 +211,7 @@ TEST_F(CallbackFailures, AThrowingEventHandlerIsReportedOnceAtTheCallbackBoundar
     line.SetPhone("1002");
     line.MakeCall();
     ASSERT_TRUE(zqtest::WaitUntil([&] { return connected == 1 && !boxes.empty(); }));
-    ProcessMessages();
+    zq::kernel::ProcessMessages();
     EXPECT_EQ(handlerCalls, 1);
     EXPECT_EQ(details, std::vector<Cardinal> { 0 });
     EXPECT_EQ(FatalLines(), 1);

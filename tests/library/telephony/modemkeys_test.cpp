@@ -13,7 +13,7 @@
 namespace {
 
 constexpr LONG OK = LONG(ERROR_SUCCESS);
-const std::string kClass = kModemClassKey;
+const std::string kClass = zq::registry::kModemClassKey;
 
 class ModemKeysTest : public ::testing::Test {
 protected:
@@ -21,11 +21,11 @@ protected:
     {
         ASSERT_TRUE(dir_.isValid());
         qputenv("ZQ_REGISTRY_FILE", dir_.filePath("registry.json").toLocal8Bit());
-        ResetModemKeys();
+        zq::telephony::ResetModemKeys();
     }
     void TearDown() override
     {
-        ResetModemKeys();
+        zq::telephony::ResetModemKeys();
         qunsetenv("ZQ_REGISTRY_FILE");
     }
 
@@ -48,7 +48,7 @@ protected:
     static std::vector<std::string> Lines()
     {
         std::vector<std::string> lines;
-        for (const TModemKey& key : ModemKeys())
+        for (const zq::telephony::TModemKey& key : ModemKeys())
             lines.push_back(key.Line());
         return lines;
     }
@@ -58,8 +58,8 @@ protected:
 
 TEST_F(ModemKeysTest, FindsAModemOfTheClassByNameInAnyCase)
 {
-    ASSERT_EQ(RegisterModem("0000", "Standard 56000 bps Modem", "COM1", "ATZ"), OK);
-    ASSERT_EQ(RegisterModem("0001", "Voice Modem", "COM2", ""), OK);
+    ASSERT_EQ(zq::registry::RegisterModem("0000", "Standard 56000 bps Modem", "COM1", "ATZ"), OK);
+    ASSERT_EQ(zq::registry::RegisterModem("0001", "Voice Modem", "COM2", ""), OK);
     MakeKey(kClass + "\\0002", { { "AttachedTo", "COM3" } }); // no friendly name: not listed
 
     EXPECT_EQ(FindModemKey("voice MODEM"), kClass + "\\0001");
@@ -74,14 +74,14 @@ TEST_F(ModemKeysTest, FindsAModemOfTheClassByNameInAnyCase)
 TEST_F(ModemKeysTest, TheModemListedFirstWinsAmongEqualNames)
 {
     // Created in reverse; the class key lists its subkeys in name order.
-    ASSERT_EQ(RegisterModem("0001", "Twin Modem", "COM2", ""), OK);
-    ASSERT_EQ(RegisterModem("0000", "TWIN MODEM", "COM1", ""), OK);
+    ASSERT_EQ(zq::registry::RegisterModem("0001", "Twin Modem", "COM2", ""), OK);
+    ASSERT_EQ(zq::registry::RegisterModem("0000", "TWIN MODEM", "COM1", ""), OK);
     EXPECT_EQ(FindModemKey("twin modem"), kClass + "\\0000");
 }
 
 TEST_F(ModemKeysTest, ANameContainingAnEqualsSignIsFoundWhole)
 {
-    ASSERT_EQ(RegisterModem("0000", "Fast=Modem", "COM1", ""), OK);
+    ASSERT_EQ(zq::registry::RegisterModem("0000", "Fast=Modem", "COM1", ""), OK);
     EXPECT_EQ(FindModemKey("Fast=Modem"), kClass + "\\0000");
     EXPECT_EQ(FindModemKey("Fast"), "");
 }
@@ -91,13 +91,13 @@ TEST_F(ModemKeysTest, AnEmptyListIsBuiltAgainAtTheNextLookupAndThenKept)
     EXPECT_EQ(FindModemKey("Late Modem"), "");
     EXPECT_TRUE(ModemKeys().empty());
 
-    ASSERT_EQ(RegisterModem("0000", "Late Modem", "COM1", ""), OK);
+    ASSERT_EQ(zq::registry::RegisterModem("0000", "Late Modem", "COM1", ""), OK);
     EXPECT_EQ(FindModemKey("Late Modem"), kClass + "\\0000");
 
     // Once something was found the list stays as it is.
-    ASSERT_EQ(RegisterModem("0001", "Later Modem", "COM2", ""), OK);
+    ASSERT_EQ(zq::registry::RegisterModem("0001", "Later Modem", "COM2", ""), OK);
     EXPECT_EQ(FindModemKey("Later Modem"), "");
-    ResetModemKeys();
+    zq::telephony::ResetModemKeys();
     EXPECT_EQ(FindModemKey("Later Modem"), kClass + "\\0001");
 }
 
@@ -122,7 +122,7 @@ TEST_F(ModemKeysTest, TheEnumerationTreeIsSearchedForDevicesOfClassModem)
             "Internal Modem=" + services + "Modem\\0000", "External Modem=" + services + "Modem\\0001" }));
 
     // A filled list answers lookups without scanning the modem class.
-    ASSERT_EQ(RegisterModem("0000", "Class Modem", "COM1", ""), OK);
+    ASSERT_EQ(zq::registry::RegisterModem("0000", "Class Modem", "COM1", ""), OK);
     EXPECT_EQ(FindModemKey("EXTERNAL modem"), services + "Modem\\0001");
     EXPECT_EQ(FindModemKey("Class Modem"), "");
 
@@ -132,13 +132,13 @@ TEST_F(ModemKeysTest, TheEnumerationTreeIsSearchedForDevicesOfClassModem)
 
 TEST_F(ModemKeysTest, PublishingAModemAgainKeepsTheUsersInitString)
 {
-    ASSERT_EQ(RegisterModem("0000", "Modem", "COM1", "ATZ"), OK);
+    ASSERT_EQ(zq::registry::RegisterModem("0000", "Modem", "COM1", "ATZ"), OK);
     const std::string path = kClass + "\\0000";
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &key), OK);
     ASSERT_EQ(RegSetValueEx(key, "UserInit", 0, REG_SZ, reinterpret_cast<const BYTE*>("AT&F"), 5), OK);
 
-    ASSERT_EQ(RegisterModem("0000", "Renamed Modem", "COM9", "ATZ"), OK);
+    ASSERT_EQ(zq::registry::RegisterModem("0000", "Renamed Modem", "COM9", "ATZ"), OK);
     auto read = [&](const char* name) {
         char text[64] = {};
         DWORD size = sizeof text - 1;
@@ -151,8 +151,8 @@ TEST_F(ModemKeysTest, PublishingAModemAgainKeepsTheUsersInitString)
     EXPECT_EQ(read("AttachedTo"), "COM9");
     RegCloseKey(key);
 
-    EXPECT_EQ(RegisterModem("", "x", "COM1", ""), LONG(ERROR_INVALID_PARAMETER));
-    EXPECT_EQ(RegisterModem("a\\b", "x", "COM1", ""), LONG(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(zq::registry::RegisterModem("", "x", "COM1", ""), LONG(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(zq::registry::RegisterModem("a\\b", "x", "COM1", ""), LONG(ERROR_INVALID_PARAMETER));
 }
 
 } // namespace

@@ -90,7 +90,7 @@ TEST(Messages, PostingNeedsTheQueueAndTheFilterSelects)
 TEST(Messages, WindowMessagesReachTheirProcedure)
 {
     std::vector<UINT> seen;
-    HWND w = AllocateMessageWindow([&](HWND, UINT m, WPARAM, LPARAM) {
+    HWND w = zq::kernel::AllocateMessageWindow([&](HWND, UINT m, WPARAM, LPARAM) {
         seen.push_back(m);
         return 0;
     });
@@ -99,7 +99,7 @@ TEST(Messages, WindowMessagesReachTheirProcedure)
     ASSERT_TRUE(PeekMessage(&m, nullptr, 0, 0, PM_REMOVE));
     DispatchMessage(&m);
     EXPECT_EQ(seen, (std::vector<UINT> { WM_USER + 1 }));
-    DeallocateMessageWindow(w);
+    zq::kernel::DeallocateMessageWindow(w);
     EXPECT_FALSE(PostMessage(w, WM_USER, 0, 0));
 }
 
@@ -136,9 +136,9 @@ TEST(Thread, ANeverStartedThreadIsDestroyedCleanly)
 TEST(DebugOutput, TheHookSeesEveryLine)
 {
     std::vector<std::string> lines;
-    auto old = SetDebugOutputHook([&](const std::string& s) { lines.push_back(s); });
+    auto old = zq::kernel::SetDebugOutputHook([&](const std::string& s) { lines.push_back(s); });
     OutputDebugString("BREAK ...");
-    SetDebugOutputHook(old);
+    zq::kernel::SetDebugOutputHook(old);
     OutputDebugString("unseen");
     EXPECT_EQ(lines, (std::vector<std::string> { "BREAK ..." }));
 }
@@ -147,5 +147,5 @@ TEST(LastError, TextsForKnownAndUnknownCodes)
 {
     EXPECT_EQ(SysErrorMessage(ERROR_ACCESS_DENIED), "Access is denied.");
     EXPECT_EQ(SysErrorMessage(123456), "System error 123456.");
-    EXPECT_EQ(Win32ErrorFromErrno(ENOENT), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(zq::kernel::Win32ErrorFromErrno(ENOENT), ERROR_FILE_NOT_FOUND);
 }

@@ -16,7 +16,7 @@ protected:
     void SetUp() override
     {
         handlesBefore = zq::kernel::OpenHandleCount();
-        ASSERT_TRUE(CreateCommPortPair(&a, &b));
+        ASSERT_TRUE(zq::serial::CreateCommPortPair(&a, &b));
         SetBaud(a, 1000000);
         SetBaud(b, 1000000);
     }
@@ -77,7 +77,7 @@ TEST_F(CommPairTest, EventsWhileNobodyWaitsAreKeptForTheNextWait)
     ASSERT_TRUE(SetCommMask(b, EV_RXCHAR | EV_DSR));
     WriteAll(a, "x");
     ASSERT_TRUE(WaitFor([&] { return QueuedIn(b) == 1; }));
-    ASSERT_TRUE(SetCommPairModemStatus(b, MS_DSR_ON, MS_DSR_ON));
+    ASSERT_TRUE(zq::serial::SetCommPairModemStatus(b, MS_DSR_ON, MS_DSR_ON));
     EventWait wait(b);
     ASSERT_TRUE(wait.Start()); // completes at once
     EXPECT_EQ(wait.mask, EV_RXCHAR | EV_DSR);
@@ -125,23 +125,23 @@ TEST_F(CommPairTest, ModemLinesAndTheirEvents)
     EXPECT_EQ(status, 0u);
     ASSERT_TRUE(SetCommMask(b, EV_CTS | EV_DSR | EV_RLSD | EV_RING));
     EventWait wait(b);
-    ASSERT_TRUE(SetCommPairModemStatus(b, MS_CTS_ON | MS_RLSD_ON, MS_CTS_ON | MS_RLSD_ON));
+    ASSERT_TRUE(zq::serial::SetCommPairModemStatus(b, MS_CTS_ON | MS_RLSD_ON, MS_CTS_ON | MS_RLSD_ON));
     EXPECT_EQ(wait.Next(), EV_CTS | EV_RLSD);
-    ASSERT_TRUE(SetCommPairModemStatus(b, MS_RING_ON, MS_RING_ON));
+    ASSERT_TRUE(zq::serial::SetCommPairModemStatus(b, MS_RING_ON, MS_RING_ON));
     EXPECT_EQ(wait.Next(), EV_RING);
     ASSERT_TRUE(GetCommModemStatus(b, &status));
     EXPECT_EQ(status, MS_CTS_ON | MS_RLSD_ON | MS_RING_ON);
     // A ring going off is no ring.
-    ASSERT_TRUE(SetCommPairModemStatus(b, MS_RING_ON | MS_DSR_ON, MS_DSR_ON));
+    ASSERT_TRUE(zq::serial::SetCommPairModemStatus(b, MS_RING_ON | MS_DSR_ON, MS_DSR_ON));
     EXPECT_EQ(wait.Next(), EV_DSR);
 
     DWORD lines = 0;
     ASSERT_TRUE(EscapeCommFunction(a, SETRTS));
-    ASSERT_TRUE(GetCommPairOutputLines(a, &lines));
-    EXPECT_EQ(lines & PAIR_RTS_ON, PAIR_RTS_ON);
+    ASSERT_TRUE(zq::serial::GetCommPairOutputLines(a, &lines));
+    EXPECT_EQ(lines & zq::serial::PAIR_RTS_ON, zq::serial::PAIR_RTS_ON);
     ASSERT_TRUE(EscapeCommFunction(a, CLRRTS));
-    ASSERT_TRUE(GetCommPairOutputLines(a, &lines));
-    EXPECT_EQ(lines & PAIR_RTS_ON, 0u);
+    ASSERT_TRUE(zq::serial::GetCommPairOutputLines(a, &lines));
+    EXPECT_EQ(lines & zq::serial::PAIR_RTS_ON, 0u);
     EXPECT_FALSE(EscapeCommFunction(a, 77));
 }
 
@@ -149,7 +149,7 @@ TEST_F(CommPairTest, InjectedErrorsAreReportedOnceAndBreakRaisesItsEvent)
 {
     ASSERT_TRUE(SetCommMask(b, EV_ERR | EV_BREAK | EV_RXCHAR));
     EventWait wait(b);
-    ASSERT_TRUE(InjectCommErrors(b, CE_FRAME));
+    ASSERT_TRUE(zq::serial::InjectCommErrors(b, CE_FRAME));
     EXPECT_EQ(wait.Next(), EV_ERR);
     ASSERT_TRUE(EscapeCommFunction(a, SETBREAK)); // a break on the line
     EXPECT_EQ(wait.Next(), EV_BREAK);
@@ -199,7 +199,7 @@ TEST_F(CommPairTest, CtsFlowControlHoldsTheOutput)
     ASSERT_TRUE(ClearCommError(a, &errors, &st));
     EXPECT_EQ(st.Flags & COMSTAT_fCtsHold, COMSTAT_fCtsHold);
     EXPECT_EQ(st.cbOutQue, 4u);
-    ASSERT_TRUE(SetCommPairModemStatus(a, MS_CTS_ON, MS_CTS_ON));
+    ASSERT_TRUE(zq::serial::SetCommPairModemStatus(a, MS_CTS_ON, MS_CTS_ON));
     EXPECT_EQ(ReadAll(b, 4), "held");
     DWORD n = 0;
     EXPECT_TRUE(GetOverlappedResult(a, &ov, &n, TRUE));
@@ -237,8 +237,8 @@ TEST_F(CommPairTest, ZeroLineSettingsKeepThePortsLine)
     EXPECT_EQ(now.ByteSize, 8);
     EXPECT_EQ(now.EvtChar, '#');
     DWORD lines = 0;
-    ASSERT_TRUE(GetCommPairOutputLines(a, &lines));
-    EXPECT_EQ(lines, PAIR_RTS_ON | PAIR_DTR_ON);
+    ASSERT_TRUE(zq::serial::GetCommPairOutputLines(a, &lines));
+    EXPECT_EQ(lines, zq::serial::PAIR_RTS_ON | zq::serial::PAIR_DTR_ON);
     dcb.ByteSize = 9;
     EXPECT_FALSE(SetCommState(a, &dcb));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
@@ -330,7 +330,7 @@ TEST(CommPairHandles, BadHandlesAreRefused)
     HANDLE event = CreateEvent(FALSE, FALSE);
     EXPECT_FALSE(SetCommMask(event, EV_RXCHAR)); // not a port
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    EXPECT_FALSE(SetCommPairModemStatus(event, MS_CTS_ON, MS_CTS_ON));
+    EXPECT_FALSE(zq::serial::SetCommPairModemStatus(event, MS_CTS_ON, MS_CTS_ON));
     CloseHandle(event);
 }
 
@@ -343,11 +343,11 @@ TEST_F(CommPairTest, RtsToggleRaisesRtsWhileSendingAndThePeerSeesItAsCts)
     dcb.Flags = (dcb.Flags & ~DCB_fRtsControlMask) | (RTS_CONTROL_TOGGLE << DCB_fRtsControlShift);
     ASSERT_TRUE(SetCommState(a, &dcb));
     DWORD lines = 1;
-    ASSERT_TRUE(GetCommPairOutputLines(a, &lines));
-    EXPECT_EQ(lines & PAIR_RTS_ON, 0u); // idle: nothing to send
+    ASSERT_TRUE(zq::serial::GetCommPairOutputLines(a, &lines));
+    EXPECT_EQ(lines & zq::serial::PAIR_RTS_ON, 0u); // idle: nothing to send
     DWORD how = 0;
-    ASSERT_TRUE(GetCommRtsToggle(a, &how));
-    EXPECT_EQ(how, RTS_TOGGLE_BY_WRITE);
+    ASSERT_TRUE(zq::serial::GetCommRtsToggle(a, &how));
+    EXPECT_EQ(how, zq::serial::RTS_TOGGLE_BY_WRITE);
 
     // A small input queue on the far side holds the line, and with it RTS,
     // until the far side reads.
@@ -365,8 +365,8 @@ TEST_F(CommPairTest, RtsToggleRaisesRtsWhileSendingAndThePeerSeesItAsCts)
     DWORD status = 0;
     ASSERT_TRUE(GetCommModemStatus(b, &status));
     EXPECT_EQ(status & MS_CTS_ON, MS_CTS_ON);
-    ASSERT_TRUE(GetCommPairOutputLines(a, &lines));
-    EXPECT_EQ(lines & PAIR_RTS_ON, PAIR_RTS_ON);
+    ASSERT_TRUE(zq::serial::GetCommPairOutputLines(a, &lines));
+    EXPECT_EQ(lines & zq::serial::PAIR_RTS_ON, zq::serial::PAIR_RTS_ON);
 
     std::string got;
     while (got.size() < data.size()) {
@@ -379,8 +379,8 @@ TEST_F(CommPairTest, RtsToggleRaisesRtsWhileSendingAndThePeerSeesItAsCts)
     CloseHandle(ov.hEvent);
     // Once the last byte has left, RTS drops before the sender hears of it.
     EXPECT_EQ(sender.Next(), EV_TXEMPTY);
-    ASSERT_TRUE(GetCommPairOutputLines(a, &lines));
-    EXPECT_EQ(lines & PAIR_RTS_ON, 0u);
+    ASSERT_TRUE(zq::serial::GetCommPairOutputLines(a, &lines));
+    EXPECT_EQ(lines & zq::serial::PAIR_RTS_ON, 0u);
     EXPECT_EQ(peer.Next(), EV_CTS);
     ASSERT_TRUE(GetCommModemStatus(b, &status));
     EXPECT_EQ(status & MS_CTS_ON, 0u);
@@ -388,6 +388,6 @@ TEST_F(CommPairTest, RtsToggleRaisesRtsWhileSendingAndThePeerSeesItAsCts)
     // Leaving the toggle for a fixed level takes the level.
     dcb.Flags = (dcb.Flags & ~DCB_fRtsControlMask) | (RTS_CONTROL_ENABLE << DCB_fRtsControlShift);
     ASSERT_TRUE(SetCommState(a, &dcb));
-    ASSERT_TRUE(GetCommPairOutputLines(a, &lines));
-    EXPECT_EQ(lines & PAIR_RTS_ON, PAIR_RTS_ON);
+    ASSERT_TRUE(zq::serial::GetCommPairOutputLines(a, &lines));
+    EXPECT_EQ(lines & zq::serial::PAIR_RTS_ON, zq::serial::PAIR_RTS_ON);
 }

@@ -25,7 +25,7 @@ protected:
     {
         ASSERT_FALSE(pty.slave.empty());
         handlesBefore = zq::kernel::OpenHandleCount();
-        port = OpenCommPort(pty.slave);
+        port = zq::serial::OpenCommPort(pty.slave);
         ASSERT_NE(port, INVALID_HANDLE_VALUE) << SysErrorMessage(GetLastError());
     }
     void TearDown() override
@@ -143,19 +143,19 @@ TEST_F(CommTermiosTest, FarEndHangingUpFailsTheWait)
 
 TEST_F(CommTermiosTest, APortHasOneUserAtATime)
 {
-    EXPECT_EQ(OpenCommPort(pty.slave), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(zq::serial::OpenCommPort(pty.slave), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     ASSERT_TRUE(CloseHandle(port));
-    port = OpenCommPort(pty.slave);
+    port = zq::serial::OpenCommPort(pty.slave);
     EXPECT_NE(port, INVALID_HANDLE_VALUE);
 }
 
 TEST(CommTermiosOpen, FailuresLeaveAReadableError)
 {
-    EXPECT_EQ(OpenCommPort("/dev/ttyNoSuchPort"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(zq::serial::OpenCommPort("/dev/ttyNoSuchPort"), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(SysErrorMessage(GetLastError()), "The system cannot find the file specified.");
-    EXPECT_EQ(OpenCommPort("/dev/null"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(zq::serial::OpenCommPort("/dev/null"), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
 }
 
@@ -173,7 +173,7 @@ TEST(CommTermiosStress, MegabyteEachWayManyTimes)
     const int threadsBefore = ThreadCount();
     const int handlesBefore = zq::kernel::OpenHandleCount();
     for (int round = 0; round < rounds; ++round) {
-        HANDLE port = OpenCommPort(pty.slave);
+        HANDLE port = zq::serial::OpenCommPort(pty.slave);
         ASSERT_NE(port, INVALID_HANDLE_VALUE) << SysErrorMessage(GetLastError());
         std::string farGot;
         std::thread farReader([&] { farGot = pty.Read(kSize); });
@@ -214,14 +214,14 @@ TEST(CommTermiosStress, MegabyteEachWayManyTimes)
 TEST_F(CommTermiosTest, RtsToggleFallsBackToSwitchingAroundWrites)
 {
     DWORD how = 99;
-    ASSERT_TRUE(GetCommRtsToggle(port, &how));
-    EXPECT_EQ(how, RTS_TOGGLE_OFF);
+    ASSERT_TRUE(zq::serial::GetCommRtsToggle(port, &how));
+    EXPECT_EQ(how, zq::serial::RTS_TOGGLE_OFF);
     DCB dcb;
     ASSERT_TRUE(GetCommState(port, &dcb));
     dcb.Flags = (dcb.Flags & ~DCB_fRtsControlMask) | (RTS_CONTROL_TOGGLE << DCB_fRtsControlShift);
     ASSERT_TRUE(SetCommState(port, &dcb)) << SysErrorMessage(GetLastError());
-    ASSERT_TRUE(GetCommRtsToggle(port, &how));
-    EXPECT_EQ(how, RTS_TOGGLE_BY_WRITE);
+    ASSERT_TRUE(zq::serial::GetCommRtsToggle(port, &how));
+    EXPECT_EQ(how, zq::serial::RTS_TOGGLE_BY_WRITE);
 
     ASSERT_TRUE(SetCommMask(port, EV_TXEMPTY));
     EventWait wait(port);
@@ -232,6 +232,6 @@ TEST_F(CommTermiosTest, RtsToggleFallsBackToSwitchingAroundWrites)
 
     dcb.Flags = (dcb.Flags & ~DCB_fRtsControlMask) | (RTS_CONTROL_ENABLE << DCB_fRtsControlShift);
     ASSERT_TRUE(SetCommState(port, &dcb));
-    ASSERT_TRUE(GetCommRtsToggle(port, &how));
-    EXPECT_EQ(how, RTS_TOGGLE_OFF);
+    ASSERT_TRUE(zq::serial::GetCommRtsToggle(port, &how));
+    EXPECT_EQ(how, zq::serial::RTS_TOGGLE_OFF);
 }

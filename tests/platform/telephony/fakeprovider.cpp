@@ -148,7 +148,7 @@ HANDLE Call::LendPort()
         return INVALID_HANDLE_VALUE;
     if (lent != INVALID_HANDLE_VALUE)
         return lent;
-    if (!CreateCommPortPair(&lent, &far))
+    if (!zq::serial::CreateCommPortPair(&lent, &far))
         return INVALID_HANDLE_VALUE;
     return lent;
 }

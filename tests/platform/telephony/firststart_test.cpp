@@ -47,9 +47,9 @@ TEST(FirstStart, EightProgramsOnAnEmptyStoreAgreeOnTheLines)
         EXPECT_EQ(RegistryKey(HKEY_LOCAL_MACHINE, kSimulatedLinesKey).SubKeys().size(), 2u)
             << "round " << round;
         std::map<std::string, int> published;
-        const RegistryKey cls(HKEY_LOCAL_MACHINE, kModemClassKey);
+        const RegistryKey cls(HKEY_LOCAL_MACHINE, zq::registry::kModemClassKey);
         for (const std::string& n : cls.SubKeys())
-            ++published[RegistryKey(HKEY_LOCAL_MACHINE, std::string(kModemClassKey) + "\\" + n)
+            ++published[RegistryKey(HKEY_LOCAL_MACHINE, std::string(zq::registry::kModemClassKey) + "\\" + n)
                             .String("FriendlyName", "")];
         EXPECT_EQ(published.size(), 2u) << "round " << round;
         EXPECT_EQ(published["Simulated line 1"], 1) << "round " << round;

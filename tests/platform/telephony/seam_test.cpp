@@ -193,7 +193,7 @@ TEST_F(Seam, StoppingWithACallActiveWaitsForNothingUnderTheLock)
 TEST_F(Seam, LinesAddedAndRemovedReachApplicationsAndTheDeviceBroadcast)
 {
     std::vector<WPARAM> deviceChanges;
-    HWND window = AllocateMessageWindow([&](HWND, UINT msg, WPARAM wParam, LPARAM) -> LRESULT {
+    HWND window = zq::kernel::AllocateMessageWindow([&](HWND, UINT msg, WPARAM wParam, LPARAM) -> LRESULT {
         if (msg == WM_DEVICECHANGE)
             deviceChanges.push_back(wParam);
         return 0;
@@ -230,7 +230,7 @@ TEST_F(Seam, LinesAddedAndRemovedReachApplicationsAndTheDeviceBroadcast)
     EXPECT_EQ(DWORD(lineOpen(second, 2, &gone, version_, 0, 0, LINECALLPRIVILEGE_NONE, 0, nullptr)),
         LINEERR_NODEVICE);
     lineShutdown(&second);
-    DeallocateMessageWindow(window);
+    zq::kernel::DeallocateMessageWindow(window);
 }
 
 // Configuration before any application: the providers start as for any

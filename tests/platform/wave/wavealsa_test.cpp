@@ -53,7 +53,7 @@ TEST(WaveAlsa, AnUnknownPcmIsACleanOpenErrorWithoutNoise)
     ScopedEnv env("ZQ_WAVE_OUT_PCM", "zq_no_such_pcm");
     ScopedEnv envIn("ZQ_WAVE_IN_PCM", "zq_no_such_pcm");
     std::string log;
-    auto previous = SetDebugOutputHook([&](const std::string& line) { log += line + "\n"; });
+    auto previous = zq::kernel::SetDebugOutputHook([&](const std::string& line) { log += line + "\n"; });
     StderrCapture err;
     HWAVEOUT out = nullptr;
     HWAVEIN in = nullptr;
@@ -61,7 +61,7 @@ TEST(WaveAlsa, AnUnknownPcmIsACleanOpenErrorWithoutNoise)
     MMRESULT outResult = waveOutOpen(&out, 0, &f, 0, 0, CALLBACK_NULL);
     MMRESULT inResult = waveInOpen(&in, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL);
     std::string noise = err.Take();
-    SetDebugOutputHook(previous);
+    zq::kernel::SetDebugOutputHook(previous);
     // The reason goes to the log, for whoever reads it.
     EXPECT_NE(log.find("wave: ALSA \"zq_no_such_pcm\": cannot open for playback: "), std::string::npos)
         << log;

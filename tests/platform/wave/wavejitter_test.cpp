@@ -131,7 +131,7 @@ TEST(WaveLine, WorkersThatKeepTimeAskForRealTimeScheduling)
 {
     std::mutex mutex;
     std::string log;
-    auto previous = SetDebugOutputHook([&](const std::string& line) {
+    auto previous = zq::kernel::SetDebugOutputHook([&](const std::string& line) {
         std::lock_guard lock(mutex);
         log += line + "\n";
     });
@@ -152,7 +152,7 @@ TEST(WaveLine, WorkersThatKeepTimeAskForRealTimeScheduling)
     while (policy == -1 && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(waveOutClose(h), MMSYSERR_NOERROR);
-    SetDebugOutputHook(previous);
+    zq::kernel::SetDebugOutputHook(previous);
     // Where the system does not allow it, the worker says so and goes on.
     std::lock_guard lock(mutex);
     if (policy != SCHED_FIFO) {

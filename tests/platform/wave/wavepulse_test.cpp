@@ -74,7 +74,7 @@ protected:
         std::string why = server_.Start();
         if (!why.empty())
             GTEST_SKIP() << "no PulseAudio daemon for the test: " << why;
-        previousHook_ = SetDebugOutputHook([this](const std::string& line) {
+        previousHook_ = zq::kernel::SetDebugOutputHook([this](const std::string& line) {
             std::lock_guard lock(logMutex_);
             log_ += line + "\n";
         });
@@ -87,7 +87,7 @@ protected:
     void TearDown() override
     {
         monitor_.reset();
-        SetDebugOutputHook(previousHook_);
+        zq::kernel::SetDebugOutputHook(previousHook_);
     }
 
     // Opens device 0 with messages to this thread, writes the buffers.
@@ -130,7 +130,7 @@ protected:
 
     PulseServer server_;
     std::unique_ptr<SinkMonitor> monitor_;
-    DebugOutputHook previousHook_;
+    zq::kernel::DebugOutputHook previousHook_;
     std::mutex logMutex_;
     std::string log_;
 };

@@ -30,7 +30,7 @@ inline DWORD ThisThreadWithQueue()
 inline MSG NextWaveMessage()
 {
     MSG m;
-    if (!GetMessageTimeout(&m, MM_WOM_OPEN, MM_WIM_DATA, kMessageLimitMs)) {
+    if (!zq::kernel::GetMessageTimeout(&m, MM_WOM_OPEN, MM_WIM_DATA, kMessageLimitMs)) {
         ADD_FAILURE() << "no wave message";
         m.message = 0;
     }

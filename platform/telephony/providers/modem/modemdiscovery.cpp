@@ -62,7 +62,7 @@ std::string UdevModel(const std::string& device, bool& candidate, std::string& i
 std::string Probe(const std::string& device, DWORD* error)
 {
     *error = 0;
-    HANDLE h = OpenCommPort(device);
+    HANDLE h = serial::OpenCommPort(device);
     if (h == INVALID_HANDLE_VALUE) {
         *error = GetLastError();
         return {};
@@ -158,7 +158,8 @@ std::vector<ModemInfo> ListClassModems(bool* read)
     if (read)
         *read = false;
     HKEY cls = nullptr;
-    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kModemClassKey, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, &cls)
+    if (RegOpenKeyEx(
+            HKEY_LOCAL_MACHINE, registry::kModemClassKey, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, &cls)
         != LONG(ERROR_SUCCESS))
         return out;
     if (read)
@@ -175,7 +176,7 @@ std::vector<ModemInfo> ListClassModems(bool* read)
         m.name = ReadString(k, "FriendlyName");
         m.device = DevicePath(ReadString(k, "AttachedTo"));
         m.userInit = ReadString(k, "UserInit");
-        m.registryKey = std::string(kModemClassKey) + "\\" + sub;
+        m.registryKey = std::string(registry::kModemClassKey) + "\\" + sub;
         m.subkey = sub;
         RegCloseKey(k);
         if (!m.name.empty() && !m.device.empty())

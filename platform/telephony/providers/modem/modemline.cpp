@@ -185,7 +185,7 @@ telephony::LineCaps ModemLine::Caps() const
     c.portName = info_.device;
     c.bearerModes = LINEBEARERMODE_VOICE | LINEBEARERMODE_DATA;
     c.mediaModes = kVoiceModes | LINEMEDIAMODE_DATAMODEM;
-    ModemDevConfig block {};
+    telephony::ModemDevConfig block {};
     std::memcpy(&block, devConfig_.data(), std::min(devConfig_.size(), sizeof block));
     c.maxRate = block.commconfig.dcb.BaudRate;
     c.key = info_.subkey;
@@ -195,7 +195,7 @@ telephony::LineCaps ModemLine::Caps() const
 
 void ModemLine::LoadDevConfig()
 {
-    const ModemDevConfig fresh = DefaultModemDevConfig(115200);
+    const telephony::ModemDevConfig fresh = telephony::DefaultModemDevConfig(115200);
     devConfig_.assign(
         reinterpret_cast<const uint8_t*>(&fresh), reinterpret_cast<const uint8_t*>(&fresh) + sizeof fresh);
     HKEY key = nullptr;
@@ -206,7 +206,7 @@ void ModemLine::LoadDevConfig()
     DWORD size = static_cast<DWORD>(buf.size());
     DWORD type = 0;
     if (RegQueryValueEx(key, "DevConfig", nullptr, &type, buf.data(), &size) == LONG(ERROR_SUCCESS)
-        && IsModemDevConfig(buf.data(), size)) {
+        && telephony::IsModemDevConfig(buf.data(), size)) {
         buf.resize(size);
         devConfig_ = buf;
     }
@@ -225,7 +225,7 @@ void ModemLine::SaveDevConfig()
 
 LONG ModemLine::SetDevConfig(const void* data, size_t size)
 {
-    if (size > 2048 || !IsModemDevConfig(data, size))
+    if (size > 2048 || !telephony::IsModemDevConfig(data, size))
         return LONG(LINEERR_INVALPARAM);
     devConfig_.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
     SaveDevConfig();
@@ -234,7 +234,7 @@ LONG ModemLine::SetDevConfig(const void* data, size_t size)
 
 ModemSettings ModemLine::Settings() const
 {
-    ModemDevConfig b {};
+    telephony::ModemDevConfig b {};
     std::memcpy(&b, devConfig_.data(), std::min(devConfig_.size(), sizeof b));
     ModemSettings s;
     s.callSetupFailTimer = b.modemsettings.dwCallSetupFailTimer;

@@ -424,7 +424,7 @@ ModemResult ModemSession::doOpen(const ModemSettings& settings, const std::strin
 
 bool ModemSession::openPort()
 {
-    port_ = OpenCommPort(path_);
+    port_ = serial::OpenCommPort(path_);
     if (port_ == INVALID_HANDLE_VALUE)
         return false;
     DCB dcb {};

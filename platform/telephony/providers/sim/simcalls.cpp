@@ -118,7 +118,8 @@ void SimExchange::Proceed(const std::shared_ptr<Connection>& conn)
     }
     const DWORD ringMs = conn->script.ringMs ? conn->script.ringMs : settings_.ringMs;
     conn->ringTimer = StartTimer(ringMs, [this, conn] { Ring(conn); });
-    DWORD failMs = ModemDevConfigOf(a->line_->devConfig_).modemsettings.dwCallSetupFailTimer * 1000;
+    DWORD failMs
+        = telephony::ModemDevConfigOf(a->line_->devConfig_).modemsettings.dwCallSetupFailTimer * 1000;
     if (conn->script.noAnswer && conn->script.noAnswerMs)
         failMs = conn->script.noAnswerMs;
     if (failMs)
@@ -198,18 +199,18 @@ void SimExchange::Negotiate(Connection& conn)
     constexpr DWORD flow = MDM_FLOWCONTROL_HARD | MDM_FLOWCONTROL_SOFT;
     SimLine* la = conn.caller->line_;
     SimLine* lb = conn.called ? conn.called->line_ : nullptr;
-    ModemDevConfig ca = ModemDevConfigOf(la->devConfig_);
+    telephony::ModemDevConfig ca = telephony::ModemDevConfigOf(la->devConfig_);
     DWORD rate = ca.commconfig.dcb.BaudRate;
     DWORD common = ca.modemsettings.dwPreferredModemOptions & shared;
     if (lb) {
-        const ModemDevConfig cb = ModemDevConfigOf(lb->devConfig_);
+        const telephony::ModemDevConfig cb = telephony::ModemDevConfigOf(lb->devConfig_);
         rate = std::min(rate, cb.commconfig.dcb.BaudRate);
         common &= cb.modemsettings.dwPreferredModemOptions;
     }
     for (SimLine* l : { la, lb }) {
-        if (!l || !IsModemDevConfig(l->devConfig_.data(), l->devConfig_.size()))
+        if (!l || !telephony::IsModemDevConfig(l->devConfig_.data(), l->devConfig_.size()))
             continue;
-        ModemDevConfig c = ModemDevConfigOf(l->devConfig_);
+        telephony::ModemDevConfig c = telephony::ModemDevConfigOf(l->devConfig_);
         c.modemsettings.dwNegotiatedDCERate = rate;
         c.modemsettings.dwNegotiatedModemOptions = common | (c.modemsettings.dwPreferredModemOptions & flow);
         std::memcpy(l->devConfig_.data(), &c, sizeof c);

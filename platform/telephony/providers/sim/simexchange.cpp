@@ -13,7 +13,7 @@ std::vector<telephony::ProviderLine*> SimExchange::Start(telephony::ServiceSink*
     bool stored = true;
     // Programs starting together on an empty store must agree on one set of
     // lines and publish each modem once.
-    RegWithStoreHeld([&] {
+    registry::RegWithStoreHeld([&] {
         if (CreateDefaultLines() != LONG(ERROR_SUCCESS)) {
             stored = false;
             return;

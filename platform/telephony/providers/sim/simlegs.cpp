@@ -81,10 +81,10 @@ HANDLE SimLeg::LendPort()
     // Join a fresh pair of ports, the far side going to the peer (or kept
     // by the exchange).
     HANDLE mine = INVALID_HANDLE_VALUE, theirs = INVALID_HANDLE_VALUE;
-    if (!CreateCommPortPair(&mine, &theirs))
+    if (!serial::CreateCommPortPair(&mine, &theirs))
         return INVALID_HANDLE_VALUE;
-    SetCommPairModemStatus(mine, kCarrier, kCarrier);
-    SetCommPairModemStatus(theirs, kCarrier, kCarrier);
+    serial::SetCommPairModemStatus(mine, kCarrier, kCarrier);
+    serial::SetCommPairModemStatus(theirs, kCarrier, kCarrier);
     port_ = mine;
     portLent_ = true;
     auto conn = conn_.lock();
@@ -117,7 +117,7 @@ void SimLeg::ReleasePort()
     if (port_ != INVALID_HANDLE_VALUE) {
         if (portLent_) {
             // The application closes its handle; it sees the carrier drop.
-            SetCommPairModemStatus(port_, kCarrier, 0);
+            serial::SetCommPairModemStatus(port_, kCarrier, 0);
         } else {
             CloseHandle(port_);
         }
@@ -152,7 +152,7 @@ telephony::LineCaps SimLine::Caps() const
     c.number = settings_.number;
     c.bearerModes = LINEBEARERMODE_VOICE | LINEBEARERMODE_DATA | LINEBEARERMODE_PASSTHROUGH;
     c.mediaModes = kVoiceModes | LINEMEDIAMODE_DATAMODEM;
-    c.maxRate = ModemDevConfigOf(devConfig_).commconfig.dcb.BaudRate;
+    c.maxRate = telephony::ModemDevConfigOf(devConfig_).commconfig.dcb.BaudRate;
     c.permanentId = index_ + 1;
     return c;
 }
@@ -218,7 +218,7 @@ LONG SimLine::MakeCall(DWORD requestId, const telephony::MakeCallRequest& reques
 
 LONG SimLine::SetDevConfig(const void* data, size_t size)
 {
-    if (size > 2048 || !IsModemDevConfig(data, size))
+    if (size > 2048 || !telephony::IsModemDevConfig(data, size))
         return LONG(LINEERR_INVALPARAM);
     std::vector<uint8_t> block(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
     // The line keeps what its store keeps: a block that could not be saved

@@ -96,7 +96,7 @@ std::string SocketPath(const std::string& number)
     // Programs on the same store reach each other; a stable hash (FNV-1a)
     // keeps the name the same in every program, however it was built.
     uint64_t hash = 14695981039346656037ull;
-    for (unsigned char c : RegistryStoreFile()) {
+    for (unsigned char c : registry::RegistryStoreFile()) {
         hash ^= c;
         hash *= 1099511628211ull;
     }

@@ -94,8 +94,8 @@ std::vector<uint8_t> ReadDevConfig(const std::string& lineKey)
 {
     RegistryKey key(HKEY_LOCAL_MACHINE, LineKey(lineKey));
     std::vector<uint8_t> block;
-    if (!key.Binary("DevConfig", &block) || !IsModemDevConfig(block.data(), block.size())) {
-        const ModemDevConfig c = DefaultModemDevConfig();
+    if (!key.Binary("DevConfig", &block) || !telephony::IsModemDevConfig(block.data(), block.size())) {
+        const telephony::ModemDevConfig c = telephony::DefaultModemDevConfig();
         block.assign(reinterpret_cast<const uint8_t*>(&c), reinterpret_cast<const uint8_t*>(&c) + sizeof c);
     }
     return block;

@@ -133,7 +133,7 @@ bool WriteSecrets(const std::map<std::string, std::string>& secrets, std::string
 
 std::string SipSecretsFile()
 {
-    const std::string store = RegistryStoreFile();
+    const std::string store = registry::RegistryStoreFile();
     const size_t slash = store.rfind('/');
     return (slash == std::string::npos ? std::string(".") : store.substr(0, slash)) + "/sip-secrets";
 }

@@ -193,7 +193,7 @@ LONG SipLine::MakeCall(
         call->details_.callerId = aor.user;
     call->details_.callerName = account_.displayName;
 
-    const DWORD failSeconds = ModemDevConfigOf(devConfig_).modemsettings.dwCallSetupFailTimer;
+    const DWORD failSeconds = telephony::ModemDevConfigOf(devConfig_).modemsettings.dwCallSetupFailTimer;
     std::weak_ptr<SipCall> weak = call;
     if (failSeconds)
         call->failTimer_ = provider_->Sink()->StartTimer(failSeconds * 1000, [this, weak] {

@@ -91,13 +91,13 @@ SipLine::SipLine(SipProvider* provider, SipAccountSettings settings, std::string
         if (RegQueryValueEx(key, "DevConfig", nullptr, &type, nullptr, &size) == 0 && type == REG_BINARY) {
             std::vector<uint8_t> bytes(size);
             if (RegQueryValueEx(key, "DevConfig", nullptr, &type, bytes.data(), &size) == 0
-                && IsModemDevConfig(bytes.data(), bytes.size()))
+                && telephony::IsModemDevConfig(bytes.data(), bytes.size()))
                 devConfig_ = bytes;
         }
         RegCloseKey(key);
     }
     if (devConfig_.empty()) {
-        const ModemDevConfig c = DefaultModemDevConfig(64000);
+        const telephony::ModemDevConfig c = telephony::DefaultModemDevConfig(64000);
         devConfig_.assign(
             reinterpret_cast<const uint8_t*>(&c), reinterpret_cast<const uint8_t*>(&c) + sizeof c);
     }
@@ -120,7 +120,7 @@ telephony::LineCaps SipLine::Caps() const
 
 LONG SipLine::SetDevConfig(const void* data, size_t size)
 {
-    if (size > 2048 || !IsModemDevConfig(data, size))
+    if (size > 2048 || !telephony::IsModemDevConfig(data, size))
         return LONG(LINEERR_INVALPARAM);
     devConfig_.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
     HKEY key = nullptr;

@@ -60,6 +60,8 @@ constexpr WORD UMTERMINAL_POST = 0x2;
 constexpr WORD UMMANUAL_DIAL = 0x4;
 constexpr WORD UMLAUNCH_LIGHTS = 0x8;
 
+namespace zq::telephony {
+
 struct ModemDevConfig {
     DWORD dwSize; // of the whole block
     DWORD dwVersion;
@@ -95,3 +97,5 @@ bool IsModemDevConfig(const void* data, size_t size);
 
 // The block held in bytes, or a default one when they hold none.
 ModemDevConfig ModemDevConfigOf(const std::vector<uint8_t>& bytes);
+
+} // namespace zq::telephony

@@ -39,7 +39,7 @@ protected:
     void Install(const ModemSimProcess& sim)
     {
         ASSERT_FALSE(sim.device().empty());
-        ASSERT_EQ(RegisterModem("0000", kName, sim.device(), ""), 0);
+        ASSERT_EQ(zq::registry::RegisterModem("0000", kName, sim.device(), ""), 0);
         ASSERT_TRUE(zqtest::EnableProvider("Modem"));
     }
 

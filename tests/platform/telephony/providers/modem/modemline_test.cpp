@@ -27,7 +27,7 @@ protected:
     void Start(ModemSimProcess& sim, const std::string& userInit = {})
     {
         ASSERT_FALSE(sim.device().empty());
-        ASSERT_EQ(RegisterModem("0000", kName, sim.device(), userInit), 0);
+        ASSERT_EQ(zq::registry::RegisterModem("0000", kName, sim.device(), userInit), 0);
         ASSERT_TRUE(zqtest::EnableProvider("Modem"));
         Register();
         device_ = FindDevice();
@@ -196,7 +196,7 @@ TEST_F(ModemLineTest, ASettingRefusedStillOpensAndASilentModemDoesNot)
     app_ = 0;
 
     ModemSimProcess silent("start: mute\n");
-    ASSERT_EQ(RegisterModem("0000", kName, silent.device(), ""), 0);
+    ASSERT_EQ(zq::registry::RegisterModem("0000", kName, silent.device(), ""), 0);
     ASSERT_TRUE(zqtest::EnableProvider("Modem"));
     Register();
     device_ = FindDevice();
@@ -313,7 +313,7 @@ TEST_F(ModemLineTest, ModemsComeAndGoWhileTheProgramRuns)
     // A second modem added to the class is a new line.
     auto second = std::make_unique<ModemSimProcess>("");
     plug(*second);
-    ASSERT_EQ(RegisterModem("0001", "ZQ Second Modem", port, ""), 0);
+    ASSERT_EQ(zq::registry::RegisterModem("0001", "ZQ Second Modem", port, ""), 0);
     ASSERT_TRUE(WaitMessage(LINE_CREATE, numDevs_));
     const DWORD added = numDevs_;
     HLINE line = 0;
@@ -336,7 +336,7 @@ TEST_F(ModemLineTest, ModemsComeAndGoWhileTheProgramRuns)
 
     // Taken out of the class: the call ends, the line is closed and removed.
     HKEY cls = nullptr;
-    ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, kModemClassKey, 0, KEY_ALL_ACCESS, &cls), 0);
+    ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, zq::registry::kModemClassKey, 0, KEY_ALL_ACCESS, &cls), 0);
     ASSERT_EQ(RegDeleteKey(cls, "0001"), 0);
     RegCloseKey(cls);
     ASSERT_TRUE(WaitMessage(LINE_REMOVE, added));

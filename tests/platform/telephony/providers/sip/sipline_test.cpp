@@ -152,7 +152,7 @@ protected:
             gMessages.clear();
             gLog.clear();
         }
-        previousHook_ = SetDebugOutputHook([](const std::string& line) {
+        previousHook_ = zq::kernel::SetDebugOutputHook([](const std::string& line) {
             std::lock_guard lock(gMutex);
             gLog.push_back(line);
         });
@@ -171,7 +171,7 @@ protected:
             lineShutdown(&app_);
         zqtest::WaitUntil([] { return false; }, 0);
         sipp_.Stop();
-        SetDebugOutputHook(previousHook_);
+        zq::kernel::SetDebugOutputHook(previousHook_);
         qunsetenv("ZQ_REGISTRY_FILE");
     }
     void SaveAccount(const std::string& password = {})
@@ -261,7 +261,7 @@ protected:
     std::string Dir() const { return dir_.path().toStdString(); }
 
     QTemporaryDir dir_;
-    DebugOutputHook previousHook_;
+    zq::kernel::DebugOutputHook previousHook_;
     zq::sip::SipAccountSettings account_;
     int farPort_ = 0;
     Sipp sipp_;
