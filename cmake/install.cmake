@@ -10,25 +10,9 @@ set(ZQ_PRIVATE_LIBDIR ${CMAKE_INSTALL_LIBDIR}/zqcomm)
 set(zq_service_libraries zqtapisvc zqtapiui)
 set(zq_programs speechdemo zqlines)
 
-# Every shared library of ours, found from the targets the tree defines.
-set(zq_libraries)
-function(zq_collect_libraries dir)
-  get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
-  foreach(t IN LISTS targets)
-    get_target_property(type ${t} TYPE)
-    if(type STREQUAL "SHARED_LIBRARY" AND NOT t IN_LIST zq_service_libraries)
-      list(APPEND zq_libraries ${t})
-    endif()
-  endforeach()
-  get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
-  foreach(d IN LISTS subdirs)
-    if(NOT d MATCHES "/(tests|bench)(/|$)")
-      zq_collect_libraries(${d})
-    endif()
-  endforeach()
-  set(zq_libraries ${zq_libraries} PARENT_SCOPE)
-endfunction()
-zq_collect_libraries(${CMAKE_SOURCE_DIR})
+# Every shared library of ours but the service libraries.
+zq_product_libraries(zq_libraries)
+list(REMOVE_ITEM zq_libraries ${zq_service_libraries})
 
 set_target_properties(${zq_libraries} PROPERTIES
   VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR} INSTALL_RPATH "$ORIGIN")
