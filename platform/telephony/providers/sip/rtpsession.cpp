@@ -13,10 +13,14 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <deque>
+#include <mutex>
 #include <random>
+#include <thread>
 
 namespace zq::sip {
 
@@ -54,15 +58,64 @@ timespec Minus(const timespec& a, const timespec& b)
 }
 } // namespace
 
-struct RtpSession::Media {
-    JitterBuffer jitter;
-    DtmfDetector inband;
-    Media(int delayMs, std::function<void(char)> onDigit)
-        : jitter(delayMs)
-        , inband(std::move(onDigit))
-    {
-    }
+struct RtpSession::Private {
+    ~Private();
+    void Run();
+    void Tick();
+    void Receive();
+    void SendPacket(bool marker, int payloadType, uint32_t timestamp, const uint8_t* payload, size_t size);
+
+    int fd_ = -1;
+    int wake_ = -1; // eventfd that ends the thread
+    int port_ = 0;
+    RtpConfig config_;
+    RtpCallbacks callbacks_;
+    std::thread thread_;
+
+    std::mutex mutex_; // guards sendQueue_ and digits_
+    std::deque<int16_t> sendQueue_;
+    std::string digits_;
+
+    // Media thread only.
+    uint16_t sequence_ = 0;
+    uint32_t timestamp_ = 0;
+    uint32_t ssrc_ = 0;
+    bool first_ = true;
+    int eventTicks_ = -1; // -1: no event under way
+    uint32_t eventStart_ = 0;
+    uint8_t event_ = 0;
+    int gapTicks_ = 0; // audio between two digits
+    bool haveLastEvent_ = false;
+    uint32_t lastEventTimestamp_ = 0;
+    std::atomic<bool> peerSendsEvents_ { false };
+
+    mutable std::mutex statsMutex_;
+    RtpStats stats_;
+
+    struct Media {
+        JitterBuffer jitter;
+        DtmfDetector inband;
+        Media(int delayMs, std::function<void(char)> onDigit)
+            : jitter(delayMs)
+            , inband(std::move(onDigit))
+        {
+        }
+    };
+    std::unique_ptr<Media> media_;
 };
+
+RtpSession::RtpSession()
+    : d_(std::make_unique<Private>())
+{
+}
+
+RtpSession::Private::~Private()
+{
+    if (fd_ >= 0)
+        close(fd_);
+    if (wake_ >= 0)
+        close(wake_);
+}
 
 std::unique_ptr<RtpSession> RtpSession::Bind(
     const std::string& localAddress, int portMin, int portMax, std::string* error)
@@ -77,8 +130,9 @@ std::unique_ptr<RtpSession> RtpSession::Bind(
         return nullptr;
     }
     std::unique_ptr<RtpSession> s(new RtpSession);
-    s->fd_ = socket(ai->ai_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (s->fd_ < 0) {
+    Private& d = *s->d_;
+    d.fd_ = socket(ai->ai_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (d.fd_ < 0) {
         freeaddrinfo(ai);
         *error = std::string("cannot open a socket for audio: ") + std::strerror(errno);
         return nullptr;
@@ -96,11 +150,11 @@ std::unique_ptr<RtpSession> RtpSession::Bind(
     bool bound = false;
     if (portMin <= 0 || portMax < portMin) {
         setPort(0);
-        bound = bind(s->fd_, reinterpret_cast<sockaddr*>(&addr), length) == 0;
+        bound = bind(d.fd_, reinterpret_cast<sockaddr*>(&addr), length) == 0;
     } else {
         for (int port = portMin + (portMin & 1); port <= portMax && !bound; port += 2) {
             setPort(port);
-            bound = bind(s->fd_, reinterpret_cast<sockaddr*>(&addr), length) == 0;
+            bound = bind(d.fd_, reinterpret_cast<sockaddr*>(&addr), length) == 0;
         }
     }
     if (!bound) {
@@ -109,83 +163,87 @@ std::unique_ptr<RtpSession> RtpSession::Bind(
     }
     sockaddr_storage got {};
     socklen_t gotLength = sizeof got;
-    getsockname(s->fd_, reinterpret_cast<sockaddr*>(&got), &gotLength);
-    s->port_ = got.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&got)->sin6_port)
-                                         : ntohs(reinterpret_cast<sockaddr_in*>(&got)->sin_port);
-    s->wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    getsockname(d.fd_, reinterpret_cast<sockaddr*>(&got), &gotLength);
+    d.port_ = got.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&got)->sin6_port)
+                                        : ntohs(reinterpret_cast<sockaddr_in*>(&got)->sin_port);
+    d.wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     return s;
 }
 
+// The media thread ends before the sockets close.
 RtpSession::~RtpSession()
 {
     Stop();
-    if (fd_ >= 0)
-        close(fd_);
-    if (wake_ >= 0)
-        close(wake_);
+}
+
+int RtpSession::LocalPort() const
+{
+    return d_->port_;
 }
 
 void RtpSession::Start(const RtpConfig& config, RtpCallbacks callbacks)
 {
-    if (thread_.joinable())
+    Private* d = d_.get();
+    if (d->thread_.joinable())
         return;
-    config_ = config;
-    callbacks_ = std::move(callbacks);
+    d->config_ = config;
+    d->callbacks_ = std::move(callbacks);
     std::random_device rd;
-    ssrc_ = rd();
-    sequence_ = uint16_t(rd());
-    timestamp_ = rd();
-    media_ = std::make_unique<Media>(config_.jitterDelayMs, [this](char d) {
-        if (!peerSendsEvents_ && callbacks_.digit)
-            callbacks_.digit(d);
+    d->ssrc_ = rd();
+    d->sequence_ = uint16_t(rd());
+    d->timestamp_ = rd();
+    d->media_ = std::make_unique<Private::Media>(d->config_.jitterDelayMs, [d](char digit) {
+        if (!d->peerSendsEvents_ && d->callbacks_.digit)
+            d->callbacks_.digit(digit);
     });
-    thread_ = std::thread([this] { Run(); });
+    d->thread_ = std::thread([d] { d->Run(); });
 }
 
 void RtpSession::Stop()
 {
-    if (!thread_.joinable())
+    if (!d_->thread_.joinable())
         return;
     const uint64_t one = 1;
-    (void)!write(wake_, &one, sizeof one);
-    thread_.join();
+    (void)!write(d_->wake_, &one, sizeof one);
+    d_->thread_.join();
 }
 
 void RtpSession::Send(const int16_t* pcm, size_t samples)
 {
-    std::lock_guard lock(mutex_);
-    sendQueue_.insert(sendQueue_.end(), pcm, pcm + samples);
-    if (sendQueue_.size() > kMaxQueued)
-        sendQueue_.erase(sendQueue_.begin(), sendQueue_.begin() + (sendQueue_.size() - kMaxQueued));
+    std::lock_guard lock(d_->mutex_);
+    auto& queue = d_->sendQueue_;
+    queue.insert(queue.end(), pcm, pcm + samples);
+    if (queue.size() > kMaxQueued)
+        queue.erase(queue.begin(), queue.begin() + (queue.size() - kMaxQueued));
 }
 
 void RtpSession::SendDigits(const std::string& digits)
 {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(d_->mutex_);
     for (char c : digits)
         if (DigitEvent(c) >= 0)
-            digits_ += c;
+            d_->digits_ += c;
 }
 
 size_t RtpSession::Queued()
 {
-    std::lock_guard lock(mutex_);
-    return sendQueue_.size();
+    std::lock_guard lock(d_->mutex_);
+    return d_->sendQueue_.size();
 }
 
 void RtpSession::DropQueued()
 {
-    std::lock_guard lock(mutex_);
-    sendQueue_.clear();
+    std::lock_guard lock(d_->mutex_);
+    d_->sendQueue_.clear();
 }
 
 RtpStats RtpSession::Stats() const
 {
-    std::lock_guard lock(statsMutex_);
-    return stats_;
+    std::lock_guard lock(d_->statsMutex_);
+    return d_->stats_;
 }
 
-void RtpSession::Run()
+void RtpSession::Private::Run()
 {
     // Packets go out on time even on a busy machine when the system lets us
     // ask for it; otherwise the thread runs as any other.
@@ -218,7 +276,7 @@ void RtpSession::Run()
     }
 }
 
-void RtpSession::SendPacket(
+void RtpSession::Private::SendPacket(
     bool marker, int payloadType, uint32_t timestamp, const uint8_t* payload, size_t size)
 {
     if (config_.remoteLength == 0)
@@ -238,7 +296,7 @@ void RtpSession::SendPacket(
     }
 }
 
-void RtpSession::Tick()
+void RtpSession::Private::Tick()
 {
     int16_t pcm[kFrameSamples] = {};
     char digit = 0;
@@ -296,7 +354,7 @@ void RtpSession::Tick()
         callbacks_.audio(out, kFrameSamples);
 }
 
-void RtpSession::Receive()
+void RtpSession::Private::Receive()
 {
     uint8_t buffer[2048];
     for (;;) {

@@ -11,14 +11,11 @@
 
 #include <sys/socket.h>
 
-#include <atomic>
+#include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 namespace zq::sip {
 
@@ -49,7 +46,7 @@ public:
     // port) at a numeric local address. Null with *error set on failure.
     static std::unique_ptr<RtpSession> Bind(
         const std::string& localAddress, int portMin, int portMax, std::string* error);
-    int LocalPort() const { return port_; }
+    int LocalPort() const;
 
     void Start(const RtpConfig& config, RtpCallbacks callbacks);
     // Waits for the media thread; safe to call twice.
@@ -65,40 +62,9 @@ public:
     RtpStats Stats() const;
 
 private:
-    RtpSession() = default;
-    void Run();
-    void Tick();
-    void Receive();
-    void SendPacket(bool marker, int payloadType, uint32_t timestamp, const uint8_t* payload, size_t size);
-
-    int fd_ = -1;
-    int wake_ = -1; // eventfd that ends the thread
-    int port_ = 0;
-    RtpConfig config_;
-    RtpCallbacks callbacks_;
-    std::thread thread_;
-
-    std::mutex mutex_; // guards sendQueue_ and digits_
-    std::deque<int16_t> sendQueue_;
-    std::string digits_;
-
-    // Media thread only.
-    uint16_t sequence_ = 0;
-    uint32_t timestamp_ = 0;
-    uint32_t ssrc_ = 0;
-    bool first_ = true;
-    int eventTicks_ = -1; // -1: no event under way
-    uint32_t eventStart_ = 0;
-    uint8_t event_ = 0;
-    int gapTicks_ = 0; // audio between two digits
-    bool haveLastEvent_ = false;
-    uint32_t lastEventTimestamp_ = 0;
-    std::atomic<bool> peerSendsEvents_ { false };
-
-    mutable std::mutex statsMutex_;
-    RtpStats stats_;
-    struct Media;
-    std::unique_ptr<Media> media_;
+    struct Private;
+    RtpSession();
+    const std::unique_ptr<Private> d_;
 };
 
 } // namespace zq::sip
