@@ -4,6 +4,8 @@
 
 #include <cxxabi.h>
 
+Exception::~Exception() = default;
+
 TPersistent::~TPersistent() = default;
 
 std::string TPersistent::ClassName() const

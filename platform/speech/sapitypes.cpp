@@ -48,4 +48,6 @@ SpeechEngineError::SpeechEngineError(HRESULT code)
 {
 }
 
+SpeechEngineError::~SpeechEngineError() = default;
+
 } // namespace zq::speech

@@ -30,6 +30,9 @@ using TNotifyEvent = TEvent<TObject*>;
 class ZQCLASSES_EXPORT Exception : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+    // Out of line, so the class's vtable and typeinfo live in this library
+    // alone instead of in every library that throws or catches it.
+    ~Exception() override;
 };
 
 // Calling an operation a class does not implement.

@@ -45,6 +45,8 @@ class ZQSPEECHENGINE_EXPORT SpeechEngineError : public std::runtime_error {
 public:
     SpeechEngineError(HRESULT code, const std::string& description);
     explicit SpeechEngineError(HRESULT code);
+    // Out of line, so the vtable and typeinfo live in the engine library alone.
+    ~SpeechEngineError() override;
     HRESULT Code() const { return code_; }
 
 private:
